@@ -1,0 +1,26 @@
+#pragma once
+// The machine-wide configuration: one INI file, /etc/tessal/tessal.conf unless
+// TESSAL_CONFIG names another. Sections are named by the registry key paths
+// the values would have on the original platform, for example
+//   [SOFTWARE\Classes\Tessal.Sign]
+//   logFilePath = /var/log/tessal.log
+//   defaultPkiDomain = https://pki.nk.example
+// A missing file, section or value behaves as a missing registry key.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessal::platform {
+
+inline constexpr std::string_view kProductKey = "SOFTWARE\\Classes\\Tessal.Sign";
+inline constexpr std::string_view kPlatformSection = "platform";
+
+// The path of the configuration file in effect.
+std::string configFilePath();
+
+// Reads the file afresh and answers the value (leading and trailing blanks
+// removed), or nothing when the file, the section or the value is missing.
+// Section names compare case-insensitively, as registry keys do; value names too.
+std::optional<std::string> configValue(std::string_view section, std::string_view name);
+
+}  // namespace tessal::platform
