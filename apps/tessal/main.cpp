@@ -1,1 +1,68 @@
-int main() { return 0; }
+// tessal: the command-line host of one Sign object, for desktop use, scripts
+// and tests.
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "call_arguments.h"
+#include "call_command.h"
+#include "tessal/member_table.h"
+
+namespace {
+
+const char* const kHelp =
+    "usage: tessal COMMAND [ARGS...]\n"
+    "\n"
+    "commands:\n"
+    "  call [options] MEMBER [ARG...] [:: MEMBER [ARG...]]...\n"
+    "                 invoke members of one Sign object in order (tessal call --help)\n"
+    "  members        list the members with their DISPIDs and arguments\n"
+    "  --help         this text\n"
+    "\n"
+    "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
+    "Exit status: 0 when every invocation answered S_OK, 1 otherwise, 2 for a usage error.\n";
+
+int listMembers() {
+    for (const tessal::MemberInfo& m : tessal::memberTable()) {
+        const bool put = m.kind == tessal::MemberKind::PropertyPut;
+        std::cout << m.dispid << "\t" << m.name << (put ? " = " : "(");
+        bool first = true;
+        for (const tessal::ArgInfo& a : m.args) {
+            std::cout << (first ? "" : ", ") << (a.optional ? "[" : "") << tessal::argKindName(a.kind) << " " << a.name;
+            if (a.optional) {
+                if (a.kind == tessal::ArgKind::Long) std::cout << " = " << a.defaultLong;
+                else {
+                    std::cout << " = \"";
+                    for (char16_t c : a.defaultString) std::cout << static_cast<char>(c);
+                    std::cout << "\"";
+                }
+                std::cout << "]";
+            }
+            first = false;
+        }
+        std::cout << (put ? "  [property put]" : ")");
+        if (m.result != tessal::ResultKind::None) {
+            std::cout << " -> " << (m.result == tessal::ResultKind::String ? "BSTR " : "VARIANT ") << m.resultName;
+        }
+        std::cout << (m.gated ? "" : "  [not gated]") << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::cout << kHelp;
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "call") return tessal::cli::runCall(args);
+    if (command == "members") return listMembers();
+    std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
+    return 2;
+}

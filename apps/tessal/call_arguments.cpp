@@ -1,0 +1,118 @@
+#include "call_arguments.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "diagnostics/utf8_text.h"
+
+namespace tessal::cli {
+
+namespace {
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+template <typename T>
+std::optional<T> parseInteger(const std::string& text) {
+    T value{};
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
+    if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
+    return value;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<Argument> parseArgument(const std::string& text, std::string& error) {
+    if (text == "-") return Argument{};
+    if (text == "e") return Argument{Variant()};
+    if (text == "n") return Argument{Variant::dispatch(nullptr)};
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        error = "unknown argument form '" + text + "'";
+        return std::nullopt;
+    }
+    const std::string kind = text.substr(0, colon);
+    const std::string value = text.substr(colon + 1);
+    if (kind == "s") return Argument{Variant::string(diag::utf16Of(value))};
+    if (kind == "sf" || kind == "b") {
+        std::optional<std::string> content = readFile(value);
+        if (!content) {
+            error = "cannot read '" + value + "'";
+            return std::nullopt;
+        }
+        if (kind == "b") return Argument{Variant::bytes(std::vector<std::uint8_t>(content->begin(), content->end()))};
+        return Argument{Variant::string(diag::utf8Decode(*content, content->size() + 1).units)};
+    }
+    if (kind == "x") {
+        std::vector<std::uint8_t> bytes;
+        if (value.size() % 2 != 0) {
+            error = "odd number of hexadecimal digits in '" + text + "'";
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < value.size(); i += 2) {
+            const int hi = hexDigit(value[i]);
+            const int lo = hexDigit(value[i + 1]);
+            if (hi < 0 || lo < 0) {
+                error = "not hexadecimal: '" + text + "'";
+                return std::nullopt;
+            }
+            bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+        }
+        return Argument{Variant::bytes(std::move(bytes))};
+    }
+    if (kind == "i") {
+        if (auto v = parseInteger<std::int32_t>(value)) return Argument{Variant::int32(*v)};
+        error = "not a 32-bit integer: '" + value + "'";
+        return std::nullopt;
+    }
+    if (kind == "u") {
+        if (auto v = parseInteger<std::uint32_t>(value)) return Argument{Variant::uint32(*v)};
+        error = "not an unsigned 32-bit integer: '" + value + "'";
+        return std::nullopt;
+    }
+    if (kind == "d") {
+        char* end = nullptr;
+        errno = 0;
+        const double v = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || errno == ERANGE) {
+            error = "not a number: '" + value + "'";
+            return std::nullopt;
+        }
+        return Argument{Variant::real(v)};
+    }
+    if (kind == "t") {
+        if (value == "true") return Argument{Variant::boolean(true)};
+        if (value == "false") return Argument{Variant::boolean(false)};
+        error = "a boolean is t:true or t:false";
+        return std::nullopt;
+    }
+    if (kind == "r") {
+        std::optional<Argument> inner = parseArgument(value, error);
+        if (!inner) return std::nullopt;
+        if (!*inner) {
+            error = "r: needs a value";
+            return std::nullopt;
+        }
+        return Argument{Variant::byReference(**inner)};
+    }
+    error = "unknown argument form '" + text + "'";
+    return std::nullopt;
+}
+
+}  // namespace tessal::cli

@@ -1,0 +1,54 @@
+#include "facade/environment_check.h"
+
+#include "diagnostics/ansi_text.h"
+#include "diagnostics/log_file.h"
+#include "facade/approved_sites.h"
+#include "facade/page_address.h"
+#include "pki/domain_list.h"
+#include "pki/store_lock.h"
+
+namespace tessal::facade {
+
+bool checkEnvironment(SignState& state) {
+    if (state.environmentAllowed) return true;
+    if (state.environmentTested) return false;
+    state.browserMode = false;
+    diag::traceGlobal(
+        u"Tessal objektas kuriamas nestandartinės naršyklės aplinkoje (neiškviesta IObjectSafety sąsaja). "
+        u"Aplinka tikrinama apeinant IObjectSafety sąsają.");
+    return runEnvironmentCheck(state);
+}
+
+bool runEnvironmentCheck(SignState& state) {
+    state.environmentTested = true;
+    diag::traceGlobal(u"Išrenkamas naršyklės interneto adresas");
+
+    const std::optional<PageLocation> page = state.site ? state.site->page() : std::nullopt;
+    if (!page) {
+        diag::traceGlobal(
+            u"Komponentė veikia ne interneto naršyklės aplinkoje. Viešojo rakto infrastruktūros objektai bus "
+            u"pasiekiami konfigūravimo parametruose nurodytais adresais");
+        pki::loadDefaultDomains();
+        pki::disableCertificateChecks();
+        state.environmentAllowed = true;
+        return true;
+    }
+
+    const std::optional<PageAddressParts> parts = splitPageAddress(page->address);
+    if (!parts) {
+        diag::traceGlobalWithOsError(u"Klaida nustatant srities vardą iš interneto adreso \"%s\"", {page->address});
+        state.environmentAllowed = false;
+        return false;
+    }
+    state.pageScheme = parts->scheme;
+    state.pageHost = parts->host;
+    state.pagePort = parts->port;
+    diag::traceGlobal(u"Naršyklės grąžintas interneto srities vardas: \"%s\"; schema: \"%s\"",
+                      {state.pageHost, state.pageScheme});
+    pki::setBrowserDomain(diag::toAnsi(state.pageHost), diag::toAnsi(state.pageScheme), state.pagePort);
+
+    state.environmentAllowed = siteApproved(approvedSites(), state.pageScheme, state.pageHost, page->zone);
+    return state.environmentAllowed;
+}
+
+}  // namespace tessal::facade

@@ -1,0 +1,29 @@
+#include "facade/module_init.h"
+
+#include <libxml/parser.h>
+
+#include <mutex>
+
+#include "diagnostics/log_file.h"
+#include "facade/callback_lock.h"
+#include "pki/store_lock.h"
+
+namespace tessal::facade {
+
+std::mutex& callbackLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+void ensureModuleInitialised() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        callbackLock();
+        pki::storeLock();
+        pki::certificateLock();
+        xmlInitParser();
+        diag::initialiseGlobalLog();
+    });
+}
+
+}  // namespace tessal::facade

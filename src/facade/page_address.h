@@ -1,0 +1,22 @@
+#pragma once
+// Splits the hosting page's address into scheme, host and port the way the
+// browser canonicalises it: escapes undone, scheme and host in lower case,
+// user information dropped, the scheme's default port when none is given.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessal::facade {
+
+struct PageAddressParts {
+    std::u16string scheme;
+    std::u16string host;  // empty when the address names no host (file:, about:)
+    std::uint16_t port = 0;
+};
+
+// Nothing when the address cannot be canonicalised, has no valid scheme or an
+// invalid port; the thread's last error then says why.
+std::optional<PageAddressParts> splitPageAddress(std::u16string_view address);
+
+}  // namespace tessal::facade

@@ -1,0 +1,48 @@
+#pragma once
+// The state of one Sign object.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "data/directory_intake.h"
+#include "tessal/interfaces.h"
+#include "tessal/variant.h"
+
+namespace tessal::facade {
+
+// What signing keeps of the selected key between calls; destroying it
+// withdraws the published signer.
+class KeyEnvironment {
+public:
+    virtual ~KeyEnvironment() = default;
+};
+
+struct SignState {
+    std::shared_ptr<HostSite> site;
+
+    std::string keyContainerName;  // locale codeset
+    std::string objectLogPath;     // per-object log; empty: none
+    std::atomic<std::uint32_t> cardMonitorState{0};
+    std::shared_ptr<Dispatch> cardCallback;  // guarded by the callback lock
+
+    // Hosting environment.
+    bool browserMode = true;
+    std::uint16_t pagePort = 80;
+    std::u16string pageHost;
+    std::u16string pageScheme;
+    bool environmentTested = false;
+    bool environmentAllowed = false;
+    std::uint32_t safetyOptions = 0;
+
+    data::DirectoryIntake intake;
+
+    // The key selection of the signing subsystem; none until the first signing.
+    std::unique_ptr<KeyEnvironment> keySelection;
+
+    void redrawFace() {
+        if (site) site->requestRepaint();
+    }
+};
+
+}  // namespace tessal::facade

@@ -1,0 +1,34 @@
+#include "pki/store_lock.h"
+
+#include <atomic>
+
+namespace tessal::pki {
+
+namespace {
+// Read without the lock by every chain and revocation check.
+std::atomic<bool> checksOff{false};
+}  // namespace
+
+std::mutex& storeLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::recursive_mutex& certificateLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+bool certificateChecksOff() { return checksOff.load(); }
+
+void disableCertificateChecks() {
+    const std::lock_guard guard(storeLock());
+    checksOff.store(true);
+}
+
+void clearCertificateChecksOffForTesting() {
+    const std::lock_guard guard(storeLock());
+    checksOff.store(false);
+}
+
+}  // namespace tessal::pki
