@@ -85,7 +85,16 @@ std::optional<std::string> checkStep(const Step& step) {
         if (!step.args.empty()) return "GetInterfaceSafetyOptions takes no arguments";
         return std::nullopt;
     }
-    if (!findMember(step.member)) return "unknown member '" + step.member + "' (see 'tessal members')";
+    const MemberInfo* member = findMember(step.member);
+    if (!member) return "unknown member '" + step.member + "' (see 'tessal members')";
+    std::size_t required = 0;
+    for (const ArgInfo& a : member->args) required += a.optional ? 0 : 1;
+    if (step.args.size() < required || step.args.size() > member->args.size()) {
+        return std::string(member->name) + " takes " +
+               (required == member->args.size() ? std::to_string(required)
+                                                : std::to_string(required) + " to " + std::to_string(member->args.size())) +
+               " argument(s); use '-' for one left out";
+    }
     for (const std::string& a : step.args) {
         std::string error;
         if (!parseArgument(a, error)) return error;
