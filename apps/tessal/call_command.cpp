@@ -30,6 +30,7 @@ const char* const kCallHelp =
     "  --zone N       security zone of the page (default 3, internet)\n"
     "  --no-safety    with --page: skip the SetInterfaceSafetyOptions call\n"
     "  --out PATH     write the last byte-array result raw, or string result as UTF-8\n"
+    "                 (results are then not printed)\n"
     "\n"
     "ARG forms:\n";
 
@@ -194,7 +195,8 @@ int runCall(const std::vector<std::string>& args) {
         if (options.json) {
             std::cout << invocationJson(call) << "\n";
         } else {
-            if (call.status == hr::S_OK || succeeded(call.status)) {
+            // With --out the result goes to the file, not to the terminal.
+            if (succeeded(call.status) && !options.out) {
                 const std::string text = resultText(call);
                 if (!text.empty()) std::cout << text << "\n";
             }
