@@ -1,0 +1,81 @@
+#include "platform/config.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace tessal::platform {
+
+namespace {
+
+constexpr std::string_view kDefaultConfigFile = "/etc/tessal/tessal.conf";
+constexpr std::string_view kBlanks = " \t\r\n\f\v";
+
+std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(kBlanks);
+    return s.substr(first, last - first + 1);
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Registry key and value names ignore letter case; so do ours.
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+// A whole value in double quotes loses them, so that a value can keep
+// leading or trailing blanks on purpose.
+std::string_view unquoted(std::string_view value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') return value.substr(1, value.size() - 2);
+    return value;
+}
+
+}  // namespace
+
+std::string configFilePath() {
+    const char* override = std::getenv("TESSAL_CONFIG");
+    if (override && *override) return override;
+    return std::string(kDefaultConfigFile);
+}
+
+std::optional<std::string> configValue(std::string_view section, std::string_view name) {
+    std::ifstream in(configFilePath(), std::ios::binary);
+    if (!in) return std::nullopt;
+
+    std::optional<std::string> found;
+    bool inSection = false;
+    bool firstLine = true;
+    std::string raw;
+    while (std::getline(in, raw)) {
+        std::string_view line = raw;
+        if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+        firstLine = false;
+        line = trimmed(line);
+        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+
+        if (line.front() == '[') {
+            // A section header without its closing bracket is skipped and
+            // leaves the current section as it was.
+            if (line.back() != ']') continue;
+            inSection = sameName(trimmed(line.substr(1, line.size() - 2)), section);
+            continue;
+        }
+        if (!inSection) continue;
+
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string_view key = trimmed(line.substr(0, eq));
+        if (key.empty() || !sameName(key, name)) continue;
+        // A value given twice: the later line wins, as a later edit would.
+        found = std::string(unquoted(trimmed(line.substr(eq + 1))));
+    }
+    return found;
+}
+
+}  // namespace tessal::platform

@@ -1,0 +1,82 @@
+#include "platform/file_append.h"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/last_error.h"
+
+namespace tessal::platform {
+
+namespace {
+
+// Owns the descriptor so that every way out of an attempt closes it.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Locking is advisory and only keeps well-behaved readers and writers of the
+// same range out; whether it succeeds does not decide the attempt.
+void lockRange(int fd, off_t start, off_t length, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    const int saved = errno;
+    (void)::fcntl(fd, F_SETLK, &lock);
+    errno = saved;
+}
+
+}  // namespace
+
+bool appendOnce(const std::string& path, std::string_view bytes) {
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (file.get() < 0) {
+        captureErrno();
+        return false;
+    }
+    const off_t end = ::lseek(file.get(), 0, SEEK_END);
+    if (end < 0) {
+        captureErrno();
+        return false;
+    }
+    const off_t length = static_cast<off_t>(bytes.size());
+    lockRange(file.get(), end, length, F_WRLCK);
+
+    // With O_APPEND the kernel moves to the end and writes as one step, even
+    // when other processes append at the same moment, so whole lines never
+    // interleave; the lock above adds nothing to that guarantee.
+    bool written = true;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            captureErrno();
+            written = false;
+            break;
+        }
+        // A short write (a full disk) is finished rather than repeated whole,
+        // which would leave a torn copy of the line in the file.
+        done += static_cast<std::size_t>(n);
+    }
+
+    lockRange(file.get(), end, length, F_UNLCK);
+    return written;
+}
+
+}  // namespace tessal::platform
