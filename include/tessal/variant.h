@@ -18,8 +18,9 @@ class Variant;
 class Dispatch {
 public:
     virtual ~Dispatch() = default;
-    // Invokes the object's default member with the given arguments.
-    virtual HResult invokeDefault(std::vector<Variant>& args) = 0;
+    // Invokes the object's default member with the given arguments; its
+    // value, if it has one, goes to `result`.
+    virtual HResult invokeDefault(std::vector<Variant>& args, Variant& result) = 0;
 };
 
 enum class VarType { Empty, Null, String, Bytes, Int, UInt, Double, Bool, Date, Dispatch };

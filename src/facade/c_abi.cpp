@@ -29,7 +29,7 @@ private:
 class CallbackDispatch : public tessal::Dispatch {
 public:
     CallbackDispatch(tessal_callback fn, void* data) : fn_(fn), data_(data) {}
-    tessal::HResult invokeDefault(std::vector<Variant>&) override { return fn_(data_); }
+    tessal::HResult invokeDefault(std::vector<Variant>&, Variant&) override { return fn_(data_); }
 
 private:
     tessal_callback fn_;

@@ -1,0 +1,102 @@
+#include "platform/digest.h"
+
+#include <openssl/evp.h>
+
+#include "platform/last_error.h"
+
+namespace tessal::platform {
+
+namespace {
+
+constexpr std::uint32_t kNteFail = 0x80090020u;
+
+const EVP_MD* mdOf(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::Sha1: return EVP_sha1();
+        case DigestKind::Sha256: return EVP_sha256();
+        case DigestKind::Sha384: return EVP_sha384();
+        case DigestKind::Sha512: return EVP_sha512();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+struct DigestStream::Context {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~Context() { EVP_MD_CTX_free(ctx); }
+};
+
+std::size_t digestSize(DigestKind kind) {
+    switch (kind) {
+        case DigestKind::Sha1: return 20;
+        case DigestKind::Sha256: return 32;
+        case DigestKind::Sha384: return 48;
+        case DigestKind::Sha512: return 64;
+    }
+    return 0;
+}
+
+std::optional<std::vector<std::uint8_t>> computeDigest(DigestKind kind, const std::uint8_t* data, std::size_t size) {
+    DigestStream stream(kind);
+    if (!stream.update(data, size)) return std::nullopt;
+    return stream.finish();
+}
+
+DigestStream::DigestStream(DigestKind kind) : kind_(kind), context_(std::make_unique<Context>()) { reset(); }
+
+DigestStream::~DigestStream() = default;
+DigestStream::DigestStream(DigestStream&& other) noexcept
+    : kind_(other.kind_), context_(std::move(other.context_)), ready_(other.ready_) {
+    other.ready_ = false;  // the moved-from stream has no context left
+}
+
+DigestStream& DigestStream::operator=(DigestStream&& other) noexcept {
+    if (this != &other) {
+        kind_ = other.kind_;
+        context_ = std::move(other.context_);
+        ready_ = other.ready_;
+        other.ready_ = false;
+    }
+    return *this;
+}
+
+bool DigestStream::ok() const { return ready_; }
+
+bool DigestStream::reset() {
+    ready_ = context_ && context_->ctx != nullptr && EVP_DigestInit_ex(context_->ctx, mdOf(kind_), nullptr) == 1;
+    if (!ready_) setLastError(kNteFail);
+    return ready_;
+}
+
+bool DigestStream::update(const std::uint8_t* data, std::size_t size) {
+    if (!ready_) {
+        setLastError(kNteFail);
+        return false;
+    }
+    if (size == 0) return true;
+    if (data == nullptr || EVP_DigestUpdate(context_->ctx, data, size) != 1) {
+        ready_ = false;
+        setLastError(kNteFail);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> DigestStream::finish() {
+    if (!ready_) {
+        setLastError(kNteFail);
+        return std::nullopt;
+    }
+    ready_ = false;
+    std::vector<std::uint8_t> out(EVP_MAX_MD_SIZE);
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context_->ctx, out.data(), &length) != 1) {
+        setLastError(kNteFail);
+        return std::nullopt;
+    }
+    out.resize(length);
+    return out;
+}
+
+}  // namespace tessal::platform
