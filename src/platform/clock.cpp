@@ -6,14 +6,20 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 
 namespace tessal::platform {
 
 LocalTime localTimeNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    return localTimeOf(now.tv_sec, static_cast<std::uint32_t>(now.tv_nsec)).value_or(LocalTime{});
+}
+
+std::optional<LocalTime> localTimeOf(std::int64_t seconds, std::uint32_t nanoseconds) {
+    const std::time_t when = static_cast<std::time_t>(seconds);
     tm parts{};
-    localtime_r(&now.tv_sec, &parts);
+    if (!localtime_r(&when, &parts)) return std::nullopt;
     LocalTime t;
     t.year = parts.tm_year + 1900;
     t.month = parts.tm_mon + 1;
@@ -21,7 +27,7 @@ LocalTime localTimeNow() {
     t.hour = parts.tm_hour;
     t.minute = parts.tm_min;
     t.second = parts.tm_sec;
-    t.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+    t.millisecond = static_cast<int>(nanoseconds / 1000000u);
     t.utcOffsetMinutes = static_cast<int>(parts.tm_gmtoff / 60);
     return t;
 }

@@ -2,6 +2,7 @@
 // What a trace line says about its moment: the local time to the millisecond,
 // and the process and thread that wrote it.
 #include <cstdint>
+#include <optional>
 
 namespace tessal::platform {
 
@@ -18,6 +19,9 @@ struct LocalTime {
 };
 
 LocalTime localTimeNow();
+// The local calendar fields of a moment given as seconds since 1970 and
+// nanoseconds; nothing when the platform cannot convert it.
+std::optional<LocalTime> localTimeOf(std::int64_t seconds, std::uint32_t nanoseconds);
 
 std::uint32_t currentProcessId();
 // The kernel's thread id (gettid), the number ps and /proc show.

@@ -291,16 +291,9 @@ bool fileTimes(const std::string& path, FileTimes& out) {
 
 bool toLocalCalendar(const FileTime& time, CalendarTime& out) {
     ::tzset();  // follow TZ changes made after start-up
-    const std::time_t seconds = static_cast<std::time_t>(time.seconds);
-    struct tm local;
-    if (!::localtime_r(&seconds, &local)) return fail();
-    out.year = local.tm_year + 1900;
-    out.month = local.tm_mon + 1;
-    out.day = local.tm_mday;
-    out.hour = local.tm_hour;
-    out.minute = local.tm_min;
-    out.second = local.tm_sec;
-    out.millisecond = static_cast<int>(time.nanoseconds / 1000000u);
+    const std::optional<LocalTime> local = localTimeOf(time.seconds, time.nanoseconds);
+    if (!local) return fail();
+    out = *local;
     return true;
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace tessal::platform {
 
 // A point in time as the file system keeps it: seconds and nanoseconds since
@@ -30,15 +32,7 @@ struct FileTimes {
 };
 
 // Local calendar fields; month 1..12, millisecond 0..999.
-struct CalendarTime {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-};
+using CalendarTime = LocalTime;
 
 struct DirectoryEntry {
     std::string name;          // without the directory
