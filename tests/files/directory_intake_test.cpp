@@ -9,20 +9,15 @@
 
 #include "data/directory_intake.h"
 #include "diagnostics/utf8_text.h"
+#include "support/outcome_text.h"
 #include "support/test_support.h"
 
 using namespace tessal;
+using test::shown;
+using test::u16;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string shown(const diag::Outcome<std::u16string>& r) {
-    return r.ok() ? diag::utf8Encode(r.value()) : "FAIL: " + diag::utf8Encode(r.failure().message);
-}
-
-std::string shown(const diag::Status& s) { return s.ok() ? "OK" : "FAIL: " + diag::utf8Encode(s.failure().message); }
-
-std::u16string u16(const std::string& utf8) { return diag::utf16Of(utf8); }
 
 // Writes a file whose last-write time is `age` seconds before a fixed moment.
 void writeAged(const std::string& path, const std::string& content, int age) {

@@ -12,22 +12,15 @@
 
 #include "data/file_members.h"
 #include "diagnostics/utf8_text.h"
+#include "support/outcome_text.h"
 #include "support/test_support.h"
 
 using namespace tessal;
+using test::shown;
+using test::u16;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The answer as UTF-8, or the failure message behind "FAIL: ", so that a
-// mismatch prints readably.
-std::string shown(const diag::Outcome<std::u16string>& r) {
-    return r.ok() ? diag::utf8Encode(r.value()) : "FAIL: " + diag::utf8Encode(r.failure().message);
-}
-
-std::string shown(const diag::Status& s) { return s.ok() ? "OK" : "FAIL: " + diag::utf8Encode(s.failure().message); }
-
-std::u16string u16(const std::string& utf8) { return diag::utf16Of(utf8); }
 
 std::string readAs(const test::TempDir& dir, const std::string& name, const std::string& bytes) {
     test::writeWholeFile(dir.file(name), bytes);
