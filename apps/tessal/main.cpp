@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "call_arguments.h"
+#include "c14n_command.h"
 #include "call_command.h"
+#include "header_command.h"
 #include "tessal/member_table.h"
 
 namespace {
@@ -18,6 +20,9 @@ const char* const kHelp =
     "  call [options] MEMBER [ARG...] [:: MEMBER [ARG...]]...\n"
     "                 invoke members of one Sign object in order (tessal call --help)\n"
     "  members        list the members with their DISPIDs and arguments\n"
+    "  c14n [--method URI] [--ref VALUE] [--transforms FILE] FILE\n"
+    "                 print the canonical octets the signature pipeline produces\n"
+    "  header FILE    print the business message header of a document as JSON\n"
     "  --help         this text\n"
     "\n"
     "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
@@ -63,6 +68,8 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (command == "call") return tessal::cli::runCall(args);
     if (command == "members") return listMembers();
+    if (command == "c14n") return tessal::cli::runC14n(args);
+    if (command == "header") return tessal::cli::runHeader(args);
     std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
     return 2;
 }

@@ -27,8 +27,6 @@ HResult Sign::signXml(Variant*, std::int32_t, std::u16string_view logFile, Varia
 
 HResult Sign::verifyXmlSign(Variant*, std::u16string&) { return facade::gatedMember(*state_, notImplemented); }
 
-HResult Sign::reset() { return facade::guardMember(*state_, notImplemented); }
-
 HResult Sign::info() { return facade::guardMember(*state_, notImplemented); }
 
 HResult Sign::putOnCardRemoved(std::shared_ptr<Dispatch>) { return facade::gatedMember(*state_, notImplemented); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/directory_intake.h"
+#include "xmlsig/signature_info.h"
 #include "tessal/interfaces.h"
 #include "tessal/variant.h"
 
@@ -36,6 +37,9 @@ struct SignState {
     std::uint32_t safetyOptions = 0;
 
     data::DirectoryIntake intake;
+
+    // The result of the last signing or verification run; none after reset.
+    std::unique_ptr<xml::SignatureInfo> signatureInfo;
 
     // The key selection of the signing subsystem; none until the first signing.
     std::unique_ptr<KeyEnvironment> keySelection;

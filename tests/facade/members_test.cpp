@@ -195,7 +195,6 @@ TEST_F(FacadeTest, MembersOfLaterSubsystemsSayTheyAreNotImplemented) {
     EXPECT_EQ(lastDescription(), u"not implemented yet");
     EXPECT_EQ(sign.verifyXmlSign(&doc, text), hr::E_NOTIMPL);
     EXPECT_EQ(sign.syncTime(u"http://127.0.0.1:1/", text), hr::E_NOTIMPL);
-    EXPECT_EQ(sign.reset(), hr::E_NOTIMPL);
     EXPECT_EQ(sign.info(), hr::E_NOTIMPL);
 }
 
@@ -230,4 +229,14 @@ TEST_F(FacadeTest, CInterfaceInvokesMembersAndHandsOverErrorInformation) {
     ASSERT_EQ(tessal_sign_create_in_page("https://evil.example/", 3, &sign), 0);
     EXPECT_EQ(tessal_sign_set_interface_safety_options(sign, 1, 1), hr::E_FAIL);
     tessal_sign_release(sign);
+}
+
+TEST_F(FacadeTest, ResetAnswersWithoutAResultAndInRefusedPages) {
+    Sign sign(host);
+    const int repaints = host->repaints;
+    EXPECT_EQ(sign.reset(), hr::S_OK);
+    EXPECT_EQ(host->repaints, repaints);  // nothing to forget, nothing to redraw
+    auto page = inPage("https://evil.example/");
+    page->setInterfaceSafetyOptions(iid::IDispatch, 1, 1);
+    EXPECT_EQ(page->reset(), hr::S_OK);
 }
