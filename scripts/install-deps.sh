@@ -9,7 +9,7 @@ PACKAGES=(
   libp11-kit-dev p11-kit softhsm2 opensc libengine-pkcs11-openssl
   pcscd libpcsclite-dev pcsc-tools vsmartcard-vpcd vsmartcard-vpicc
   python3-virtualsmartcard python3-pycryptodome
-  xmlsec1 libgtest-dev libgmock-dev libbenchmark-dev
+  xmlsec1 libxml2-utils libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   gzip python3
 )
