@@ -85,7 +85,7 @@ int runC14n(const std::vector<std::string>& args) {
     if (!haveFile) return usage("FILE is missing");
     if (options.method && options.transforms) return usage("--method and --transforms exclude each other");
 
-    const std::optional<std::string> input = readFile(options.file);
+    std::optional<std::string> input = readFile(options.file);
     if (!input) {
         std::cerr << "tessal c14n: cannot read " << options.file << "\n";
         return 1;
@@ -110,10 +110,13 @@ int runC14n(const std::vector<std::string>& args) {
     }
 
     xml::SignatureJob job(input->data(), input->size(), nullptr, nullptr);
+    input.reset();
     if (job.failed()) return failure(job.error());
     const std::string_view value = std::string_view(options.ref).substr(
         std::min(options.ref.find_first_not_of('#'), options.ref.size()));
     bool ok = job.dereference(value);
+    // The referenced data is a copy; the parsed file is no longer needed.
+    job.releaseTree();
     if (ok) {
         if (options.method) ok = job.canonicaliseCurrentData(*options.method);
         else ok = job.applyTransforms(transforms);

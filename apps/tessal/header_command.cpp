@@ -2,7 +2,7 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <iterator>
 
 #include "xmlsig/message_header.h"
 #include "xmlsig/xml_document.h"
@@ -12,28 +12,57 @@ namespace tessal::cli {
 const char* const kHeaderHelp =
     "usage: tessal header FILE\n"
     "\n"
-    "Parses FILE as the component does and prints its business message header\n"
-    "(System, Type, Sender, Receiver, MsgId, Version, Date, Priority, entries) as\n"
-    "JSON on one line. A document that is not a message gives empty fields.\n"
-    "Exit status: 0, 1 when FILE is unreadable or not XML, 2 for a usage error.\n";
+    "Parses FILE as an XML document (UTF-8 or another declared encoding, or\n"
+    "UTF-16LE) and prints its business header (Msg/Header, Docs) as one line of\n"
+    "JSON: System, Type, Sender, Receiver, MsgId, Version, Date, Priority and\n"
+    "entries [{type, sender, id}]. A document that is no business message gives\n"
+    "empty fields.\n"
+    "\n"
+    "Exit status: 0 when the header was printed, 1 when FILE could not be read\n"
+    "or is not well-formed XML (the reason goes to standard error), 2 for a usage\n"
+    "error.\n";
+
+namespace {
+
+int usage(const std::string& message) {
+    std::cerr << "tessal header: " << message << "\n(see 'tessal header --help')\n";
+    return 2;
+}
+
+}  // namespace
 
 int runHeader(const std::vector<std::string>& args) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << kHeaderHelp;
-        return 0;
+    // "--" ends the options, so a file whose name starts with '-' can be named.
+    std::vector<std::string> files;
+    bool options = true;
+    for (const std::string& arg : args) {
+        if (options && (arg == "--help" || arg == "-h")) {
+            std::cout << kHeaderHelp;
+            return 0;
+        }
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            return usage("unknown option '" + arg + "'");
+        } else {
+            files.push_back(arg);
+        }
     }
-    if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-        std::cerr << "tessal header: one FILE expected (see 'tessal header --help')\n";
-        return 2;
-    }
-    std::ifstream in(args[0], std::ios::binary);
+    if (files.empty()) return usage("FILE is missing");
+    if (files.size() > 1) return usage("only one FILE is taken");
+    const std::string& file = files[0];
+
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
-        std::cerr << "tessal header: cannot read " << args[0] << "\n";
+        std::cerr << "tessal header: cannot read '" << file << "'\n";
         return 1;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    const std::string bytes = content.str();
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        std::cerr << "tessal header: cannot read '" << file << "'\n";
+        return 1;
+    }
+
     xml::XmlDocument document(bytes.data(), bytes.size());
     if (document.failed()) {
         std::cerr << document.error().text.str();

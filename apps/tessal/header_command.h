@@ -4,7 +4,8 @@
 
 namespace tessal::cli {
 
-// `tessal header FILE`: the business header of a document as JSON.
+// `tessal header FILE`: prints the business header of an XML document as one
+// line of JSON; answers the exit status.
 int runHeader(const std::vector<std::string>& args);
 
 extern const char* const kHeaderHelp;

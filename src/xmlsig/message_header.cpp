@@ -1,6 +1,7 @@
 #include "xmlsig/message_header.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "xmlsig/xml_document.h"
 
@@ -8,50 +9,58 @@ namespace tessal::xml {
 
 namespace {
 
-void setIfPresent(diag::Utf8Text& field, const xmlNode* node) {
-    if (auto text = firstChildText(node)) field = diag::Utf8Text(std::move(*text));
+bool isElementNamed(const xmlNode* node, std::string_view name) {
+    return node != nullptr && node->type == XML_ELEMENT_NODE && nameIs(node, name);
 }
 
-void setAttributeIfPresent(diag::Utf8Text& field, const xmlNode* node, std::string_view name) {
-    if (auto text = attributeText(node, name)) field = diag::Utf8Text(std::move(*text));
-}
-
-xmlNodePtr firstChildNamed(xmlNodePtr parent, std::string_view name) {
-    for (xmlNodePtr c = parent ? parent->children : nullptr; c; c = c->next) {
-        if (nameIs(c, name)) return c;
+xmlNodePtr firstChildNamed(const xmlNode* parent, std::string_view name) {
+    for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
+        if (isElementNamed(child, name)) return child;
     }
     return nullptr;
 }
 
-void readHeaderFields(MessageHeader& header, xmlNodePtr h) {
-    for (xmlNodePtr c = h->children; c; c = c->next) {
-        if (nameIs(c, "Sender")) setIfPresent(header.Sender, c);
-        else if (nameIs(c, "Receiver")) setIfPresent(header.Receiver, c);
-        else if (nameIs(c, "MsgId")) setIfPresent(header.MsgId, c);
-        else if (nameIs(c, "System")) setIfPresent(header.System, c);
-        else if (nameIs(c, "Date")) setIfPresent(header.Date, c);
-        else if (nameIs(c, "Priority")) setIfPresent(header.Priority, c);
+// Sets `field` when the element has a text; an absent text leaves it as it was.
+void takeText(diag::Utf8Text& field, const xmlNode* element) {
+    if (std::optional<std::string> text = firstChildText(element)) field = diag::Utf8Text(std::move(*text));
+}
+
+void takeAttribute(diag::Utf8Text& field, const xmlNode* element, std::string_view name) {
+    if (std::optional<std::string> text = attributeText(element, name)) field = diag::Utf8Text(std::move(*text));
+}
+
+void readHeaderChildren(MessageHeader& header, const xmlNode* h) {
+    for (xmlNodePtr c = h->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        if (nameIs(c, "Sender")) takeText(header.Sender, c);
+        else if (nameIs(c, "Receiver")) takeText(header.Receiver, c);
+        else if (nameIs(c, "MsgId")) takeText(header.MsgId, c);
+        else if (nameIs(c, "System")) takeText(header.System, c);
+        else if (nameIs(c, "Date")) takeText(header.Date, c);
+        else if (nameIs(c, "Priority")) takeText(header.Priority, c);
         else if (nameIs(c, "Reference")) {
             MessageHeaderEntry entry;
-            for (xmlNodePtr r = c->children; r; r = r->next) {
-                if (nameIs(r, "Sender")) setIfPresent(entry.sender, r);
-                else if (nameIs(r, "MsgId")) setIfPresent(entry.identifier, r);
+            for (xmlNodePtr r = c->children; r != nullptr; r = r->next) {
+                if (isElementNamed(r, "Sender")) takeText(entry.sender, r);
+                else if (isElementNamed(r, "MsgId")) takeText(entry.identifier, r);
             }
             if (!entry.sender.empty()) header.entries.push_back(std::move(entry));
         }
     }
 }
 
-void readDocs(MessageHeader& header, xmlNodePtr docs) {
+// A Docs list replaces the references: each Doc with a DocId, carrying the
+// message's own sender.
+void readDocs(MessageHeader& header, const xmlNode* docs) {
     header.entries.clear();
-    for (xmlNodePtr d = docs->children; d; d = d->next) {
-        if (!nameIs(d, "Doc")) continue;
-        xmlNodePtr docHeader = firstChildNamed(d, "Header");
-        if (!docHeader) continue;
+    for (xmlNodePtr d = docs->children; d != nullptr; d = d->next) {
+        if (!isElementNamed(d, "Doc")) continue;
+        const xmlNodePtr docHeader = firstChildNamed(d, "Header");
+        if (docHeader == nullptr) continue;
         MessageHeaderEntry entry;
-        for (xmlNodePtr c = docHeader->children; c; c = c->next) {
-            if (nameIs(c, "DocId")) setIfPresent(entry.identifier, c);
-            else if (nameIs(c, "Type")) setIfPresent(entry.type, c);
+        for (xmlNodePtr c = docHeader->children; c != nullptr; c = c->next) {
+            if (isElementNamed(c, "DocId")) takeText(entry.identifier, c);
+            else if (isElementNamed(c, "Type")) takeText(entry.type, c);
         }
         if (entry.identifier.empty()) continue;
         entry.sender = header.Sender;
@@ -59,55 +68,85 @@ void readDocs(MessageHeader& header, xmlNodePtr docs) {
     }
 }
 
-std::string jsonText(const diag::Utf8Text& text) {
-    std::string out = "\"";
-    for (unsigned char c : text.str()) {
-        if (c == '"') out += "\\\"";
-        else if (c == '\\') out += "\\\\";
-        else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out.push_back(static_cast<char>(c));
+void appendJsonString(std::string& out, const diag::Utf8Text& text) {
+    out += '"';
+    for (const char ch : text.str()) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += ch;  // UTF-8 sequences are kept as they are
+            }
         }
     }
-    return out + "\"";
+    out += '"';
+}
+
+void appendMember(std::string& out, const char* name, const diag::Utf8Text& value, bool first = false) {
+    if (!first) out += ',';
+    out += '"';
+    out += name;
+    out += "\":";
+    appendJsonString(out, value);
 }
 
 }  // namespace
 
 void readMessageHeader(MessageHeader& header, xmlDocPtr tree) {
     header = MessageHeader{};
-    xmlNodePtr root = tree ? xmlDocGetRootElement(tree) : nullptr;
-    if (!root) return;
-    xmlNodePtr msg = nameIs(root, "Msg") ? root : firstChildNamed(root, "Msg");
-    if (!msg) return;
-    setAttributeIfPresent(header.Type, msg, "Type");
-    setAttributeIfPresent(header.Version, msg, "Version");
-    xmlNodePtr h = firstChildNamed(msg, "Header");
-    if (!h) return;
-    readHeaderFields(header, h);
-    for (xmlNodePtr s = h->next; s; s = s->next) {
-        if (nameIs(s, "Docs")) {
-            readDocs(header, s);
+    const xmlNodePtr root = tree ? xmlDocGetRootElement(tree) : nullptr;
+    if (root == nullptr) return;
+    const xmlNodePtr msg = isElementNamed(root, "Msg") ? root : firstChildNamed(root, "Msg");
+    if (msg == nullptr) return;
+    takeAttribute(header.Type, msg, "Type");
+    takeAttribute(header.Version, msg, "Version");
+
+    const xmlNodePtr h = firstChildNamed(msg, "Header");
+    if (h == nullptr) return;
+    readHeaderChildren(header, h);
+
+    for (xmlNodePtr sibling = h->next; sibling != nullptr; sibling = sibling->next) {
+        if (isElementNamed(sibling, "Docs")) {
+            readDocs(header, sibling);
             return;
         }
     }
 }
 
 std::string messageHeaderJson(const MessageHeader& header) {
-    std::string out = "{\"System\":" + jsonText(header.System) + ",\"Type\":" + jsonText(header.Type) +
-                      ",\"Sender\":" + jsonText(header.Sender) + ",\"Receiver\":" + jsonText(header.Receiver) +
-                      ",\"MsgId\":" + jsonText(header.MsgId) + ",\"Version\":" + jsonText(header.Version) +
-                      ",\"Date\":" + jsonText(header.Date) + ",\"Priority\":" + jsonText(header.Priority) +
-                      ",\"entries\":[";
-    for (std::size_t i = 0; i < header.entries.size(); ++i) {
-        const MessageHeaderEntry& e = header.entries[i];
-        out += (i ? "," : "") + std::string("{\"type\":") + jsonText(e.type) + ",\"sender\":" + jsonText(e.sender) +
-               ",\"id\":" + jsonText(e.identifier) + "}";
+    std::string out = "{";
+    appendMember(out, "System", header.System, true);
+    appendMember(out, "Type", header.Type);
+    appendMember(out, "Sender", header.Sender);
+    appendMember(out, "Receiver", header.Receiver);
+    appendMember(out, "MsgId", header.MsgId);
+    appendMember(out, "Version", header.Version);
+    appendMember(out, "Date", header.Date);
+    appendMember(out, "Priority", header.Priority);
+    out += ",\"entries\":[";
+    bool first = true;
+    for (const MessageHeaderEntry& entry : header.entries) {
+        if (!first) out += ',';
+        first = false;
+        out += '{';
+        appendMember(out, "type", entry.type, true);
+        appendMember(out, "sender", entry.sender);
+        appendMember(out, "id", entry.identifier);
+        out += '}';
     }
-    return out + "]}";
+    out += "]}";
+    return out;
 }
 
 }  // namespace tessal::xml

@@ -1,6 +1,7 @@
 #pragma once
 // The outcome of the last signing or verification run, kept by the Sign
-// object for the information window and the control's face.
+// object for the information window and the control's face. Created empty for
+// every run; a signature job only points at it.
 #include <cstdint>
 #include <vector>
 
@@ -9,27 +10,33 @@
 
 namespace tessal::xml {
 
-// Times are 100-ns intervals since 1601-01-01 UTC; 0 means none.
-using FileTime64 = std::uint64_t;
+// Times are counts of 100 ns since 1601-01-01 UTC; 0 means none.
+using Timestamp100ns = std::uint64_t;
 
+// One archive time-stamp that passed its check.
 struct TimeStampRecord {
-    std::uint32_t valid = 1;
-    FileTime64 generationTime = 0;
-    // The time-stamp authority's certificate working set stands here.
+    std::uint32_t valid = 1;  // only checked time-stamps are kept
+    Timestamp100ns generationTime = 0;
+    // The time-stamp authority's CertificateContext stands here.
 };
 
-struct SignatureInfo {
+class SignatureInfo {
+public:
     diag::ErrorRecord error;
     std::vector<std::uint8_t> signatureBytes;
-    // The signer's certificate working set stands here.
+    // The signer's CertificateContext stands here.
     MessageHeader messageHeader;
     std::uint32_t timeStampPresent = 0;
-    FileTime64 timeStampTime = 0;
-    // The signature time-stamp authority's certificate working set stands here.
+    Timestamp100ns timeStampTime = 0;
+    // The signature time-stamp authority's CertificateContext stands here.
     std::vector<TimeStampRecord> archiveTimeStamps;
     std::uint32_t contentChanged = 0;
     std::uint32_t signaturePresent = 0;
-    FileTime64 signingTime = 0;
+    Timestamp100ns signingTime = 0;
+
+    // Appends the record of an archive time-stamp that passed its check, in
+    // document order; the caller fills in its authority.
+    TimeStampRecord& addArchiveTimeStamp(Timestamp100ns generationTime);
 };
 
 }  // namespace tessal::xml

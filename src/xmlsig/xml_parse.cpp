@@ -2,7 +2,6 @@
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <climits>
@@ -42,14 +41,13 @@ private:
     ActiveParse* previous_;
 };
 
-// Loads nothing. An external entity (general or parameter) marks the parse as
-// failed: its content would otherwise silently vanish from the document. The
-// external DTD subset, which could only add default attributes, is skipped
-// quietly, as an unreachable one always was.
-xmlParserInputPtr refusingLoader(const char* url, const char* id, xmlParserCtxtPtr context) {
+// Loads nothing. Any outside resource (an external entity, general or
+// parameter, or the external DTD subset) marks the parse as failed: its
+// content would otherwise silently vanish from the document, and a file read
+// as a DTD would leak through the parser's messages.
+xmlParserInputPtr refusingLoader(const char* url, const char* id, xmlParserCtxtPtr) {
     ActiveParse* parse = activeParse;
     if (parse == nullptr) return nullptr;
-    if (context == parse->context && context->inSubset == 2) return nullptr;
     if (!parse->refused) {
         parse->refused = true;
         parse->resource = url ? url : (id ? id : "");

@@ -42,6 +42,16 @@ inline xml::SignatureJob jobOver(const std::string& document) {
     return xml::SignatureJob(document.data(), document.size(), nullptr, nullptr);
 }
 
+// A parsed text that a test takes nodes (a transforms area) from.
+class XmlHolder {
+public:
+    explicit XmlHolder(const std::string& text) : document_(text.data(), text.size()) {}
+    xmlNodePtr root() const { return document_.rootElement(); }
+
+private:
+    xml::XmlDocument document_;
+};
+
 // The whole document through the pipeline with one canonicalisation method.
 inline JobOutcome canonicalWhole(const std::string& document, std::string_view method) {
     xml::SignatureJob job(document.data(), document.size(), nullptr, nullptr);
