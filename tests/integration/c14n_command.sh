@@ -7,15 +7,7 @@ TESSAL="$1"
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
 export TESSAL_CONFIG="$D/none.conf"
-passed=0; failed=0
-
-check() {  # check NAME CONDITION...
-    local name="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name" >&2; fi
-}
-contains() { [[ "$1" == *"$2"* ]] || { echo "  expected to find: $2" >&2; echo "  in: $1" >&2; return 1; }; }
-equals() { [[ "$1" == "$2" ]] || { echo "  expected: $2" >&2; echo "  got:      $1" >&2; return 1; }; }
-status() { "$@" >/dev/null 2>&1; echo $?; }
+source "$(dirname "$0")/assertions.sh"
 
 DSIG=http://www.w3.org/2000/09/xmldsig#
 cat > "$D/signed.xml" <<XML

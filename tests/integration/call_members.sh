@@ -7,15 +7,7 @@ TESSAL="$1"
 D=$(mktemp -d)
 trap 'rm -rf "$D"; [ -n "${LISTENER:-}" ] && kill "$LISTENER" 2>/dev/null' EXIT
 export TESSAL_CONFIG="$D/none.conf"   # no configuration: global log off
-passed=0; failed=0
-
-check() {  # check NAME CONDITION...
-    local name="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name" >&2; fi
-}
-contains() { [[ "$1" == *"$2"* ]] || { echo "  expected to find: $2" >&2; echo "  in: $1" >&2; return 1; }; }
-equals() { [[ "$1" == "$2" ]] || { echo "  expected: $2" >&2; echo "  got:      $1" >&2; return 1; }; }
-status() { "$@" >/dev/null 2>&1; echo $?; }
+source "$(dirname "$0")/assertions.sh"
 
 # --- usage -------------------------------------------------------------------
 check "help" equals "$(status "$TESSAL" --help)" 0
@@ -140,5 +132,4 @@ check "page without safety call" equals "$(status "$TESSAL" call --no-safety --p
 check "all ok exits 0" equals "$(status "$TESSAL" call convert s:a :: compress s:a)" 0
 check "any failure exits 1" equals "$(status "$TESSAL" call convert s:a :: compress e)" 1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

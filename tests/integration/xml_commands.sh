@@ -8,13 +8,7 @@ SRC="$(cd "$(dirname "$0")/../.." && pwd)"
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
 export TESSAL_CONFIG="$D/none.conf"
-passed=0; failed=0
-check() {
-    local name="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name" >&2; fi
-}
-contains() { [[ "$1" == *"$2"* ]] || { echo "  expected to find: $2" >&2; echo "  in: $1" >&2; return 1; }; }
-status() { "$@" >/dev/null 2>&1; echo $?; }
+source "$(dirname "$0")/assertions.sh"
 
 cat > "$D/ns.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
@@ -62,5 +56,4 @@ out=$("$TESSAL" c14n "$D/bad.xml" 2>&1)
 check "bad xml report" contains "$out" "XML duomenų fragmentas:"
 check "bad xml exits 1" test "$(status "$TESSAL" c14n "$D/bad.xml")" = 1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
