@@ -12,10 +12,6 @@ constexpr std::u16string_view kNotImplemented = u"not implemented yet";
 HResult notImplemented() { return facade::reportUntraced(kNotImplemented, hr::E_NOTIMPL); }
 }  // namespace
 
-HResult Sign::syncTime(std::u16string_view, std::u16string&) {
-    return facade::gatedMember(*state_, notImplemented);
-}
-
 HResult Sign::signXml(Variant*, std::int32_t, std::u16string_view logFile, Variant&) {
     auto& s = *state_;
     return facade::gatedMember(s, [&] {

@@ -194,7 +194,6 @@ TEST_F(FacadeTest, MembersOfLaterSubsystemsSayTheyAreNotImplemented) {
     EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::E_NOTIMPL);
     EXPECT_EQ(lastDescription(), u"not implemented yet");
     EXPECT_EQ(sign.verifyXmlSign(&doc, text), hr::E_NOTIMPL);
-    EXPECT_EQ(sign.syncTime(u"http://127.0.0.1:1/", text), hr::E_NOTIMPL);
     EXPECT_EQ(sign.info(), hr::E_NOTIMPL);
 }
 
@@ -239,4 +238,12 @@ TEST_F(FacadeTest, ResetAnswersWithoutAResultAndInRefusedPages) {
     auto page = inPage("https://evil.example/");
     page->setInterfaceSafetyOptions(iid::IDispatch, 1, 1);
     EXPECT_EQ(page->reset(), hr::S_OK);
+}
+
+TEST_F(FacadeTest, SyncTimeWithoutDomainsFailsWithTheClientsRecord) {
+    Sign sign(host);
+    std::u16string time;
+    EXPECT_EQ(sign.syncTime(u"http://anything.example/pki/time", time), hr::DISP_E_EXCEPTION);
+    const std::u16string description = lastDescription();
+    EXPECT_NE(description.find(u" : 73001091;\r\n"), std::u16string::npos) << diag::utf8Encode(description);
 }
