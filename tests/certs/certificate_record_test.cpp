@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "certs/name_text.h"
-#include "certs/test_pki.h"
+#include "support/test_pki.h"
 #include "data/codecs.h"
 #include "diagnostics/error_record.h"
 #include "diagnostics/wide_format.h"

@@ -7,7 +7,7 @@
 
 #include <ctime>
 
-#include "certs/test_pki.h"
+#include "support/test_pki.h"
 #include "diagnostics/error_record.h"
 #include "diagnostics/wide_format.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "certs/test_pki.h"
+#include "support/test_pki.h"
 #include "platform/x509.h"
 
 namespace tessal::certs {

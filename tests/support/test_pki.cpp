@@ -1,4 +1,4 @@
-#include "certs/test_pki.h"
+#include "support/test_pki.h"
 
 #include <openssl/bn.h>
 #include <openssl/ec.h>
