@@ -55,28 +55,11 @@ std::string certificateXml(std::string_view id, std::string_view derBase64) {
     return xml;
 }
 
-void copyDocument(const xml::XmlDocument& from, xmlDocPtr& tree, xmlChar*& text, int& length) {
-    tree = from.tree() ? xmlCopyDoc(from.tree(), 1) : nullptr;
-    const std::string_view source = from.text();
-    text = nullptr;
-    length = 0;
-    if (!source.empty()) {
-        text = xmlStrndup(reinterpret_cast<const xmlChar*>(source.data()), static_cast<int>(source.size()));
-        if (text) length = static_cast<int>(source.size());
-    }
-}
-
 CertificateRecord::CertificateRecord(const CertificateRecord& other) : XmlDocument() { *this = other; }
 
 CertificateRecord& CertificateRecord::operator=(const CertificateRecord& other) {
     if (this == &other) return *this;
-    xmlDocPtr tree = nullptr;
-    xmlChar* text = nullptr;
-    int length = 0;
-    copyDocument(other, tree, text, length);
-    setTree(tree);
-    setText(text, length);
-    error_ = other.error_;
+    assignDocument(other);
     certificate_ = other.certificate_;
     idBase64_ = other.idBase64_;
     id_ = other.id_;

@@ -102,8 +102,4 @@ private:
 // The XML form of a certificate: the service answer shape, on one line.
 std::string certificateXml(std::string_view id, std::string_view derBase64);
 
-// Copies of a document's tree and text, for the base part of a record copy;
-// null and 0 for what the document lacks.
-void copyDocument(const xml::XmlDocument& from, xmlDocPtr& tree, xmlChar*& text, int& length);
-
 }  // namespace tessal::certs

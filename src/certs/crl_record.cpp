@@ -26,13 +26,7 @@ CrlRecord::CrlRecord(const CrlRecord& other) : XmlDocument() { *this = other; }
 
 CrlRecord& CrlRecord::operator=(const CrlRecord& other) {
     if (this == &other) return *this;
-    xmlDocPtr tree = nullptr;
-    xmlChar* text = nullptr;
-    int length = 0;
-    copyDocument(other, tree, text, length);
-    setTree(tree);
-    setText(text, length);
-    error_ = other.error_;
+    assignDocument(other);
     crl_ = other.crl_;
     idBase64_ = other.idBase64_;
     id_ = other.id_;

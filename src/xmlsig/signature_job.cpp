@@ -48,15 +48,20 @@ bool SignatureJob::loadElement(xmlNodePtr node) {
         diag::recordErrorCode(error_, 0, 471, 80);
         return false;
     }
+    if (!workElementCopy(element)) {
+        diag::recordErrorCode(error_, 0, 471, 49, {""});
+        return false;
+    }
+    return true;
+}
+
+bool SignatureJob::workElementCopy(xmlNodePtr element) {
     releaseText();
     workingTree_.reset();
     OwnedDoc doc(xmlNewDoc(BAD_CAST "1.0"));
     // libxml2 re-declares on the copy the namespaces it uses from ancestors.
     xmlNodePtr copy = doc ? xmlDocCopyNode(element, doc.get(), 1) : nullptr;
-    if (copy == nullptr) {
-        diag::recordErrorCode(error_, 0, 471, 49, {""});
-        return false;
-    }
+    if (copy == nullptr) return false;
     xmlDocSetRootElement(doc.get(), copy);
     workingTree_ = std::move(doc);
     return true;

@@ -64,6 +64,9 @@ public:
 
 private:
     void replaceWorkingTree(xmlDocPtr tree) { workingTree_.reset(tree); }
+    // Makes a new document holding a deep copy of `element` the working tree,
+    // releasing the current data; false when the copy cannot be made.
+    bool workElementCopy(xmlNodePtr element);
     // Takes canonical octets into the inherited text, replacing any earlier ones.
     void takeOctets(CanonicalOctets&& octets);
     bool xpathFilter(xmlNodePtr transform);

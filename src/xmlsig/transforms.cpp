@@ -57,16 +57,10 @@ bool SignatureJob::dereference(std::string_view value) {
         diag::recordErrorCode(error_, 0, 457, 82);
         return false;
     }
-    releaseText();
-    workingTree_.reset();
-    OwnedDoc doc(xmlNewDoc(BAD_CAST "1.0"));
-    xmlNodePtr copy = doc ? xmlDocCopyNode(element, doc.get(), 1) : nullptr;
-    if (copy == nullptr) {
+    if (!workElementCopy(element)) {
         diag::recordErrorCode(error_, 0, 458, 82);
         return false;
     }
-    xmlDocSetRootElement(doc.get(), copy);
-    workingTree_ = std::move(doc);
     return true;
 }
 

@@ -109,6 +109,15 @@ void XmlDocument::setText(xmlChar* block, int length) {
     textLength_ = block ? length : 0;
 }
 
+void XmlDocument::assignDocument(const XmlDocument& other) {
+    setTree(other.tree_ ? xmlCopyDoc(other.tree_, 1) : nullptr);
+    const std::string_view source = other.text();
+    xmlChar* copy = source.empty() ? nullptr
+                                   : xmlStrndup(reinterpret_cast<const xmlChar*>(source.data()), static_cast<int>(source.size()));
+    setText(copy, copy ? static_cast<int>(source.size()) : 0);
+    error_ = other.error_;
+}
+
 void XmlDocument::setTree(xmlDocPtr tree) {
     if (tree == tree_) return;
     releaseTree();

@@ -60,6 +60,9 @@ public:
     xmlNodePtr elementByIdInDocument(std::string_view value) const;
 
 protected:
+    // Replaces this document's record, tree and text with copies of `other`'s,
+    // for the copy operations of derived holders.
+    void assignDocument(const XmlDocument& other);
     // For derived holders that produce their own octets (canonical output).
     void setText(xmlChar* block, int length);
     void setTree(xmlDocPtr tree);
