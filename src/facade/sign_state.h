@@ -6,7 +6,7 @@
 #include <string>
 
 #include "data/directory_intake.h"
-#include "xmlsig/signature_info.h"
+#include "xades/signature_info.h"
 #include "tessal/interfaces.h"
 #include "tessal/variant.h"
 

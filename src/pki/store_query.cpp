@@ -74,6 +74,13 @@ StoreQuery prepareQuery(PkiQueryKind kind, std::string_view key) {
         if (data::base64ToHex(key, hex)) query.key = std::move(hex);
         query.kind = withoutBase64Key(kind);
     }
+    // Records keep common names lower-cased (ASCII letters), so a name from a
+    // reference URL or a caller must be too, or a mixed-case name never matches.
+    if (query.kind == CertByCommonName || query.kind == CrlByName) {
+        for (char& c : query.key) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
     return query;
 }
 

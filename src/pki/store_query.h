@@ -35,6 +35,7 @@ inline constexpr std::size_t kMaxReferencePart = 2047;
 
 // A Base64 key becomes the upper-case hexadecimal text of its bytes (it stays
 // as it is when it does not decode) and the kind loses its Base64Key bit.
+// Common names (certificate common name, CRL issuer name) are lower-cased.
 StoreQuery prepareQuery(PkiQueryKind kind, std::string_view key);
 
 // The store query that a certificate reference URL stands for. Nothing, with

@@ -28,6 +28,10 @@ TEST(KeyPreparation, Base64KeyBecomesHexAndTheBitIsCleared) {
     // A key that does not decode stays as it is.
     EXPECT_EQ(prepareQuery(kCertHashBase64, ""), (StoreQuery{CertByHash, ""}));
     EXPECT_EQ(prepareQuery(CertByHash, "q80="), (StoreQuery{CertByHash, "q80="}));
+    // Common names are matched lower-cased (ASCII only).
+    EXPECT_EQ(prepareQuery(CertByCommonName, "Name X"), (StoreQuery{CertByCommonName, "name x"}));
+    EXPECT_EQ(prepareQuery(CrlByName, "Some CA \xC4\x84"), (StoreQuery{CrlByName, "some ca \xC4\x84"}));
+    EXPECT_EQ(prepareQuery(CertBySubject, "CN=Name X"), (StoreQuery{CertBySubject, "CN=Name X"}));
 }
 
 TEST(CertificateUrl, QueryWords) {

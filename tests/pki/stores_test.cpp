@@ -165,7 +165,7 @@ TEST_F(StoreTest, CommonNameMissEndsWithTheClientsRefusal) {
 TEST_F(StoreTest, CertificateByUrl) {
     FakePkiSource source;
     test::CertPlan plan;
-    plan.subject = {{"CN", "name x"}};
+    plan.subject = {{"CN", "Name X"}};
     const ServedCertificate served = serveCertificate(source, plan);
     source.answer(CertByKeyHash, served.record.keyHash().str(), served.body);
     const std::string base = "https://pki.example/pki/cert/";
@@ -179,6 +179,10 @@ TEST_F(StoreTest, CertificateByUrl) {
     certs::CertificateRecord byName;
     ASSERT_TRUE(findCertificateByUrl(base + "name%20x.cer", byName, source));
     EXPECT_EQ(byName.id(), served.record.id());
+    // Common names are kept lower-cased, so the name's case in a URL does not matter.
+    certs::CertificateRecord byMixedCase;
+    ASSERT_TRUE(findCertificateByUrl(base + "Name%20X.cer", byMixedCase, source)) << byMixedCase.error().text.str();
+    EXPECT_EQ(byMixedCase.id(), served.record.id());
     certs::CertificateRecord byHex;
     ASSERT_TRUE(findCertificateByUrl(base + "?HEX&" + served.record.id().str(), byHex, source));
     EXPECT_EQ(source.requests.size(), 1u);

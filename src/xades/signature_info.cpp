@@ -1,4 +1,4 @@
-#include "xmlsig/signature_info.h"
+#include "xades/signature_info.h"
 
 namespace tessal::xml {
 

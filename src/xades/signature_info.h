@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diagnostics/error_record.h"
+#include "trust/certificate_context.h"
 #include "xmlsig/message_header.h"
 
 namespace tessal::xml {
@@ -17,18 +18,18 @@ using Timestamp100ns = std::uint64_t;
 struct TimeStampRecord {
     std::uint32_t valid = 1;  // only checked time-stamps are kept
     Timestamp100ns generationTime = 0;
-    // The time-stamp authority's CertificateContext stands here.
+    trust::CertificateContext authority;
 };
 
 class SignatureInfo {
 public:
     diag::ErrorRecord error;
     std::vector<std::uint8_t> signatureBytes;
-    // The signer's CertificateContext stands here.
+    trust::CertificateContext signer;
     MessageHeader messageHeader;
     std::uint32_t timeStampPresent = 0;
     Timestamp100ns timeStampTime = 0;
-    // The signature time-stamp authority's CertificateContext stands here.
+    trust::CertificateContext timeStampAuthority;
     std::vector<TimeStampRecord> archiveTimeStamps;
     std::uint32_t contentChanged = 0;
     std::uint32_t signaturePresent = 0;

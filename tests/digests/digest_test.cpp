@@ -1,4 +1,4 @@
-#include "crypto/digest_algorithms.h"
+#include "digests/digest_algorithms.h"
 
 #include <gtest/gtest.h>
 
