@@ -11,7 +11,7 @@ PACKAGES=(
   python3-virtualsmartcard python3-pycryptodome
   xmlsec1 libxml2-utils libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
-  gzip python3
+  gzip python3 curl openssl jq bc xxd
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "c14n_command.h"
 #include "call_command.h"
 #include "header_command.h"
+#include "record_command.h"
 #include "tessal/member_table.h"
 
 namespace {
@@ -23,6 +24,8 @@ const char* const kHelp =
     "  c14n [--method URI] [--ref VALUE] [--transforms FILE] FILE\n"
     "                 print the canonical octets the signature pipeline produces\n"
     "  header FILE    print the business message header of a document as JSON\n"
+    "  cert FILE      print the texts a certificate is found by, as JSON (PEM, DER, Base64, XML)\n"
+    "  crl FILE       print the texts a CRL is found by, as JSON (PEM, DER, Base64, XML)\n"
     "  --help         this text\n"
     "\n"
     "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
@@ -70,6 +73,8 @@ int main(int argc, char** argv) {
     if (command == "members") return listMembers();
     if (command == "c14n") return tessal::cli::runC14n(args);
     if (command == "header") return tessal::cli::runHeader(args);
+    if (command == "cert") return tessal::cli::runCert(args);
+    if (command == "crl") return tessal::cli::runCrl(args);
     std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
     return 2;
 }

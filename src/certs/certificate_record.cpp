@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "certs/name_text.h"
-#include "crypto/digest_algorithms.h"
+#include "digests/digest_algorithms.h"
 #include "diagnostics/error_record.h"
 #include "diagnostics/message_catalogue.h"
 #include "platform/clock.h"

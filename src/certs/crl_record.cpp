@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "certs/name_text.h"
-#include "crypto/digest_algorithms.h"
+#include "digests/digest_algorithms.h"
 #include "diagnostics/error_record.h"
 #include "diagnostics/message_catalogue.h"
 #include "platform/clock.h"
@@ -19,6 +19,24 @@ data::Bytes withoutLeadingZeros(const data::Bytes& value) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::string_view kCrlHead =
+    "<QualifyingProperties Target=\"DS\" xmlns=\"http://uri.etsi.org/01903/v1.1.1#\"><UnsignedProperties>"
+    "<UnsignedSignatureProperties><RevocationValues><CRLValues><EncapsulatedCRLValue>";
+constexpr std::string_view kCrlTail =
+    "</EncapsulatedCRLValue></CRLValues></RevocationValues></UnsignedSignatureProperties></UnsignedProperties>"
+    "</QualifyingProperties>";
+
+}  // namespace
+
+std::string crlXml(std::string_view derBase64) {
+    std::string document;
+    document.reserve(kCrlHead.size() + derBase64.size() + kCrlTail.size());
+    document.append(kCrlHead).append(derBase64).append(kCrlTail);
+    return document;
+}
 
 CrlRecord::CrlRecord(const void* xml, std::size_t length) : XmlDocument(xml, length) { fromXml(); }
 

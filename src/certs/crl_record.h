@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "certs/certificate_record.h"
@@ -59,5 +60,8 @@ private:
     diag::Utf8Text issuer_;
     diag::Utf8Text issuerCommonName_;
 };
+
+// The service document that carries a CRL, the shape the CRL endpoints answer.
+std::string crlXml(std::string_view derBase64);
 
 }  // namespace tessal::certs

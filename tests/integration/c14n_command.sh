@@ -7,7 +7,7 @@ TESSAL="$1"
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
 export TESSAL_CONFIG="$D/none.conf"
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 DSIG=http://www.w3.org/2000/09/xmldsig#
 cat > "$D/signed.xml" <<XML

@@ -7,7 +7,7 @@ TESSAL="$1"
 D=$(mktemp -d)
 trap 'rm -rf "$D"; [ -n "${LISTENER:-}" ] && kill "$LISTENER" 2>/dev/null' EXIT
 export TESSAL_CONFIG="$D/none.conf"   # no configuration: global log off
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 # --- usage -------------------------------------------------------------------
 check "help" equals "$(status "$TESSAL" --help)" 0

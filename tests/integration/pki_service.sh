@@ -12,22 +12,13 @@ cleanup() {
     rm -rf "$D"
 }
 trap cleanup EXIT
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 bash "$SRC/tools/test-pki/mint.sh" "$D/pki" >/dev/null
 P="$D/pki"
-upper() { tr 'a-f' 'A-F'; }
-der_sha1() { openssl x509 -in "$1" -outform DER | sha1sum | cut -c1-40 | upper; }
-crl_sha1() { sha1sum < "$1" | cut -c1-40 | upper; }
-pem_base64() { openssl x509 -in "$1" -outform DER | base64 -w0; }
+source "$(dirname "$0")/lib/pki_texts.sh"
 # The answer's Base64 between the opening and closing tags of element $2.
 answer_base64() { sed -n "s|.*<$2[^>]*>\([^<]*\)</$2>.*|\1|p" <<<"$1"; }
-# SHA-1 of the RSA public-key blob (header, "RSA1", bit length, exponent, modulus little-endian).
-key_hash() {
-    local modulus; modulus=$(openssl x509 -in "$1" -noout -modulus | cut -d= -f2)
-    local reversed; reversed=$(fold -w2 <<<"$modulus" | tac | tr -d '\n')
-    printf '%s' "0602000000a400005253413100080000010001 00$reversed" | tr -d ' ' | xxd -r -p | sha1sum | cut -c1-40 | upper
-}
 
 start() {  # start ARGS... : starts the service on a free port, sets PORT and PID
     "$SERVICE" --listen 127.0.0.1:0 "$@" >"$D/out" 2>"$D/err" &
@@ -72,11 +63,6 @@ check "certificate by public-key hash answers the signer" \
     equals "$(answer_base64 "$(get "cert/?pkhex&$(key_hash "$signer")")" $CERT_PATH)" "$signer_b64"
 
 code_text=$(cat "$P/user-code.txt")
-# The name text: attributes in encoded order, "KEY=value" joined by ", ", unknown keys as "OID.".
-name_text() {
-    openssl x509 -in "$1" -noout "-$2" -nameopt utf8,sep_comma_plus_space,sname |
-        sed -e "s/^$2=//" -e 's/UID=/OID.0.9.2342.19200300.100.1.1=/'
-}
 subject=$(name_text "$signer" subject)
 issuer=$(name_text "$signer" issuer)
 check "signer subject text carries the user code" contains "$subject" "CN=Jonas Jonaitis, O=UAB Ąžuolynas, C=LT, OID.0.9.2342.19200300.100.1.1=$code_text"

@@ -7,7 +7,7 @@ TESSAL="$1"
 D=$(mktemp -d)
 SERVER=""
 trap '[ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null; rm -rf "$D"' EXIT
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 mkdir -p "$D/www/pki"
 printf '2026-12-09 08:30:00\r\n' > "$D/www/pki/time"

@@ -5,7 +5,7 @@ set -u
 SRC="$(cd "$(dirname "$0")/../.." && pwd)"
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 bash "$SRC/tools/test-pki/mint.sh" "$D/pki" >/dev/null
 P="$D/pki"

@@ -8,7 +8,7 @@ SRC="$(cd "$(dirname "$0")/../.." && pwd)"
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
 export TESSAL_CONFIG="$D/none.conf"
-source "$(dirname "$0")/assertions.sh"
+source "$(dirname "$0")/lib/assertions.sh"
 
 cat > "$D/ns.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>

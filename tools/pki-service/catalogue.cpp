@@ -18,13 +18,6 @@ using Der = std::vector<unsigned char>;
 
 namespace {
 
-constexpr std::string_view kCrlHead =
-    "<QualifyingProperties Target=\"DS\" xmlns=\"http://uri.etsi.org/01903/v1.1.1#\"><UnsignedProperties>"
-    "<UnsignedSignatureProperties><RevocationValues><CRLValues><EncapsulatedCRLValue>";
-constexpr std::string_view kCrlTail =
-    "</EncapsulatedCRLValue></CRLValues></RevocationValues></UnsignedSignatureProperties></UnsignedProperties>"
-    "</QualifyingProperties>";
-
 std::optional<std::string> readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
@@ -116,9 +109,7 @@ void Catalogue::addCertificate(const Der& der, const fs::path& file) {
 void Catalogue::addCrl(const Der& der, const fs::path& file) {
     std::string base64;
     if (!data::base64Encode(der.data(), der.size(), base64)) return;
-    std::string document;
-    document.reserve(kCrlHead.size() + base64.size() + kCrlTail.size());
-    document.append(kCrlHead).append(base64).append(kCrlTail);
+    std::string document = certs::crlXml(base64);
     // The client's own decoding tells what it will find the CRL by.
     const certs::CrlRecord record(document.data(), document.size());
     if (record.holdsError() || !record.hasCrl()) {
