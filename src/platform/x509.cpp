@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "platform/last_error.h"
+#include "platform/x509_names.h"
 
 namespace tessal::platform {
 
@@ -24,6 +25,17 @@ std::string dottedOid(const ASN1_OBJECT* object) {
     return std::string(buffer,
                        static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n) : sizeof buffer - 1);
 }
+
+std::optional<std::int64_t> secondsOf(const ASN1_TIME* time) {
+    if (!time) return std::nullopt;
+    std::tm tm{};
+    if (ASN1_TIME_to_tm(time, &tm) != 1) return std::nullopt;
+    return static_cast<std::int64_t>(timegm(&tm));
+}
+
+}  // namespace
+
+namespace detail {
 
 std::vector<NameEntry> entriesOf(const X509_NAME* name) {
     std::vector<NameEntry> out;
@@ -61,14 +73,6 @@ std::vector<NameEntry> entriesOf(const X509_NAME* name) {
     return out;
 }
 
-std::optional<std::int64_t> secondsOf(const ASN1_TIME* time) {
-    if (!time) return std::nullopt;
-    std::tm tm{};
-    if (ASN1_TIME_to_tm(time, &tm) != 1) return std::nullopt;
-    return static_cast<std::int64_t>(timegm(&tm));
-}
-
-// The content octets of a DER INTEGER.
 ByteBlock integerContent(const ASN1_INTEGER* value) {
     ByteBlock out;
     if (!value) return out;
@@ -90,7 +94,7 @@ ByteBlock integerContent(const ASN1_INTEGER* value) {
     return out;
 }
 
-}  // namespace
+}  // namespace detail
 
 // ---- Certificate ----
 
@@ -144,15 +148,15 @@ std::optional<Certificate> Certificate::decode(const std::uint8_t* data, std::si
 }
 
 std::vector<NameEntry> Certificate::subject() const {
-    return handle_ ? entriesOf(X509_get_subject_name(cert(handle_))) : std::vector<NameEntry>{};
+    return handle_ ? detail::entriesOf(X509_get_subject_name(cert(handle_))) : std::vector<NameEntry>{};
 }
 
 std::vector<NameEntry> Certificate::issuer() const {
-    return handle_ ? entriesOf(X509_get_issuer_name(cert(handle_))) : std::vector<NameEntry>{};
+    return handle_ ? detail::entriesOf(X509_get_issuer_name(cert(handle_))) : std::vector<NameEntry>{};
 }
 
 ByteBlock Certificate::serial() const {
-    return handle_ ? integerContent(X509_get0_serialNumber(cert(handle_))) : ByteBlock{};
+    return handle_ ? detail::integerContent(X509_get0_serialNumber(cert(handle_))) : ByteBlock{};
 }
 
 std::optional<std::int64_t> Certificate::notBefore() const {
@@ -260,7 +264,7 @@ std::optional<Crl> Crl::decode(const std::uint8_t* data, std::size_t size) {
 }
 
 std::vector<NameEntry> Crl::issuer() const {
-    return handle_ ? entriesOf(X509_CRL_get_issuer(crl(handle_))) : std::vector<NameEntry>{};
+    return handle_ ? detail::entriesOf(X509_CRL_get_issuer(crl(handle_))) : std::vector<NameEntry>{};
 }
 
 std::optional<std::int64_t> Crl::thisUpdate() const {
@@ -278,7 +282,7 @@ std::vector<RevokedEntry> Crl::entries() const {
     const int count = revoked ? sk_X509_REVOKED_num(revoked) : 0;
     for (int i = 0; i < count; ++i) {
         const X509_REVOKED* entry = sk_X509_REVOKED_value(revoked, i);
-        out.push_back({integerContent(X509_REVOKED_get0_serialNumber(entry)),
+        out.push_back({detail::integerContent(X509_REVOKED_get0_serialNumber(entry)),
                        secondsOf(X509_REVOKED_get0_revocationDate(entry))});
     }
     return out;
