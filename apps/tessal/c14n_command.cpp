@@ -9,6 +9,8 @@
 #include "xmlsig/signature_job.h"
 #include "xmlsig/xml_document.h"
 
+#include "file_input.h"
+
 namespace tessal::cli {
 
 const char* const kC14nHelp =
@@ -41,14 +43,6 @@ struct Options {
 int usage(const std::string& message) {
     std::cerr << "tessal c14n: " << message << "\n(see 'tessal c14n --help')\n";
     return 2;
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
 }
 
 int failure(const diag::ErrorRecord& record) {
@@ -85,7 +79,7 @@ int runC14n(const std::vector<std::string>& args) {
     if (!haveFile) return usage("FILE is missing");
     if (options.method && options.transforms) return usage("--method and --transforms exclude each other");
 
-    std::optional<std::string> input = readFile(options.file);
+    std::optional<std::string> input = readFileBytes(options.file);
     if (!input) {
         std::cerr << "tessal c14n: cannot read " << options.file << "\n";
         return 1;
@@ -95,7 +89,7 @@ int runC14n(const std::vector<std::string>& args) {
     std::optional<xml::XmlDocument> transformsDoc;
     xmlNodePtr transforms = nullptr;
     if (options.transforms) {
-        const std::optional<std::string> text = readFile(*options.transforms);
+        const std::optional<std::string> text = readFileBytes(*options.transforms);
         if (!text) {
             std::cerr << "tessal c14n: cannot read " << *options.transforms << "\n";
             return 1;

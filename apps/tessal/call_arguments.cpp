@@ -8,17 +8,11 @@
 
 #include "diagnostics/utf8_text.h"
 
+#include "file_input.h"
+
 namespace tessal::cli {
 
 namespace {
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 template <typename T>
 std::optional<T> parseInteger(const std::string& text) {
@@ -51,7 +45,7 @@ std::optional<Argument> parseArgument(const std::string& text, std::string& erro
     const std::string value = text.substr(colon + 1);
     if (kind == "s") return Argument{Variant::string(diag::utf16Of(value))};
     if (kind == "sf" || kind == "b") {
-        std::optional<std::string> content = readFile(value);
+        std::optional<std::string> content = readFileBytes(value);
         if (!content) {
             error = "cannot read '" + value + "'";
             return std::nullopt;

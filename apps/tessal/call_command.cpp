@@ -181,7 +181,7 @@ int runCall(const std::vector<std::string>& args) {
         if (auto problem = checkStep(step)) return usage(*problem);
     }
 
-    auto site = std::make_shared<CliHostSite>();
+    auto site = std::make_shared<CliHostSite>(options.json);
     if (options.page) site->setPage(PageLocation{diag::utf16Of(*options.page), options.zone});
     Sign sign(site);
     if (options.page && options.safety) sign.setInterfaceSafetyOptions(iid::IDispatch, 1, 1);

@@ -1,5 +1,7 @@
 #include "header_command.h"
 
+#include "file_input.h"
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -52,16 +54,12 @@ int runHeader(const std::vector<std::string>& args) {
     if (files.size() > 1) return usage("only one FILE is taken");
     const std::string& file = files[0];
 
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    const std::optional<std::string> read = readFileBytes(file);
+    if (!read) {
         std::cerr << "tessal header: cannot read '" << file << "'\n";
         return 1;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        std::cerr << "tessal header: cannot read '" << file << "'\n";
-        return 1;
-    }
+    const std::string& bytes = *read;
 
     xml::XmlDocument document(bytes.data(), bytes.size());
     if (document.failed()) {

@@ -9,6 +9,7 @@
 #include "certs/crl_record.h"
 #include "data/codecs.h"
 #include "diagnostics/utf8_text.h"
+#include "file_input.h"
 #include "result_output.h"
 
 namespace tessal::cli {
@@ -104,9 +105,9 @@ std::optional<int> readInput(const std::string& command, const char* help, const
     }
     if (files.empty()) return usage(command, "FILE is missing");
     if (files.size() > 1) return usage(command, "only one FILE is taken");
-    std::ifstream in(files[0], std::ios::binary);
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || in.bad()) {
+    std::optional<std::string> read = readFileBytes(files[0]);
+    if (read) bytes = std::move(*read);
+    if (!read) {
         std::cerr << "tessal " << command << ": cannot read '" << files[0] << "'\n";
         return 1;
     }

@@ -35,9 +35,19 @@ struct PageLocation {
 };
 
 // What a host with a user interface offers the object.
+// The signature-information summary, rendered for a host without the
+// window: indented text lines and a JSON array of rows.
+struct SignatureSummary {
+    std::string text;
+    std::string json;
+};
+
 class UiSurface {
 public:
     virtual ~UiSurface() = default;
+    // Shows the summary of the last signing or verification; returns when the
+    // user is done with it.
+    virtual void showSignatureSummary(const SignatureSummary& summary) { (void)summary; }
     // Asks the user where to save; nothing when the user cancels.
     virtual std::optional<std::u16string> chooseSaveFileName(std::u16string_view title,
                                                             std::u16string_view filterName,

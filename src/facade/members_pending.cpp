@@ -1,5 +1,4 @@
-// Members whose work belongs to the signing, verification, PKI and display
-// subsystems. Each passes the guard and, where it has one, the gate, and then
+// Members whose work belongs to the signing and smart-card subsystems. Each passes the guard and, where it has one, the gate, and then
 // answers E_NOTIMPL with an honest description until its subsystem exists.
 #include "diagnostics/ansi_text.h"
 #include "facade/member_guard.h"
@@ -20,10 +19,6 @@ HResult Sign::signXml(Variant*, std::int32_t, std::u16string_view logFile, Varia
         return notImplemented();
     });
 }
-
-HResult Sign::verifyXmlSign(Variant*, std::u16string&) { return facade::gatedMember(*state_, notImplemented); }
-
-HResult Sign::info() { return facade::guardMember(*state_, notImplemented); }
 
 HResult Sign::putOnCardRemoved(std::shared_ptr<Dispatch>) { return facade::gatedMember(*state_, notImplemented); }
 

@@ -1,8 +1,48 @@
-// Members that work on the result of the last signing or verification run.
+// Members that verify a signed document and work on the result of the last
+// signing or verification run.
+#include <memory>
+
+#include "display/summary_rows.h"
+#include "display/summary_text.h"
+#include "facade/document_bytes.h"
 #include "facade/member_guard.h"
 #include "tessal/sign.h"
+#include "xades/signature_info.h"
+#include "xades/verification.h"
 
 namespace tessal {
+
+HResult Sign::verifyXmlSign(Variant* document, std::u16string& certId) {
+    auto& s = *state_;
+    return facade::gatedMember(s, [&] {
+        s.signatureInfo.reset();
+        s.redrawFace();
+        s.signatureInfo = std::make_unique<xml::SignatureInfo>();
+        const diag::Outcome<std::string> bytes = facade::requireDocument(document);
+        if (!bytes.ok()) return facade::reportFailure(s, bytes.failure());
+
+        xml::VerificationJob job(bytes.value().data(), bytes.value().size(), nullptr, s.signatureInfo.get());
+        if (!xml::verifySignature(job)) {
+            s.redrawFace();
+            return facade::reportFailure(s, job.error().text.utf16());
+        }
+        certId = job.verifier.certificates.subject.subject().utf16();
+        s.redrawFace();
+        return hr::S_OK;
+    });
+}
+
+HResult Sign::info() {
+    auto& s = *state_;
+    return facade::guardMember(s, [&] {
+        UiSurface* surface = s.site ? s.site->ui() : nullptr;
+        if (s.signatureInfo && surface) {
+            const std::vector<display::SummaryRow> rows = display::summaryRows(*s.signatureInfo);
+            surface->showSignatureSummary(SignatureSummary{display::summaryText(rows), display::summaryJson(rows)});
+        }
+        return hr::S_OK;
+    });
+}
 
 HResult Sign::reset() {
     auto& s = *state_;

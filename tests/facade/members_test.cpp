@@ -186,15 +186,34 @@ TEST_F(FacadeTest, CompressChecksTheDocumentBeforeTheMethod) {
     EXPECT_EQ(out.data()[9], 0x0B);
 }
 
-TEST_F(FacadeTest, MembersOfLaterSubsystemsSayTheyAreNotImplemented) {
+TEST_F(FacadeTest, SigningSaysItIsNotImplementedYet) {
     Sign sign(host);
     Variant doc = Variant::string(u"<a/>");
     Variant out;
-    std::u16string text;
     EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::E_NOTIMPL);
     EXPECT_EQ(lastDescription(), u"not implemented yet");
-    EXPECT_EQ(sign.verifyXmlSign(&doc, text), hr::E_NOTIMPL);
-    EXPECT_EQ(sign.info(), hr::E_NOTIMPL);
+}
+
+TEST_F(FacadeTest, VerifyReportsTheRunsRecordAndInfoShowsWhatIsHeld) {
+    Sign sign(host);
+    // Nothing held yet: info shows nothing and still answers S_OK.
+    EXPECT_EQ(sign.info(), hr::S_OK);
+
+    Variant unsigned_ = Variant::string(u"<a/>");
+    std::u16string subject;
+    EXPECT_EQ(sign.verifyXmlSign(&unsigned_, subject), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"XML dokumentas nepasirašytas : 70410050;\r\n");
+    EXPECT_TRUE(subject.empty());
+
+    Variant empty = Variant::string(u"");
+    EXPECT_EQ(sign.verifyXmlSign(&empty, subject), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"Bandymas išsaugoti tuščią dokumentą");
+    Variant number = Variant::int32(5);
+    EXPECT_EQ(sign.verifyXmlSign(&number, subject), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"Klaidingas duomenų formatas");
+
+    EXPECT_EQ(sign.reset(), hr::S_OK);
+    EXPECT_EQ(sign.info(), hr::S_OK);
 }
 
 TEST_F(FacadeTest, CInterfaceInvokesMembersAndHandsOverErrorInformation) {
