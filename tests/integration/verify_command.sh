@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Signature verification end to end, on signatures made independently of our
+# code (tools/test-signatures/make.sh: xmlsec1 and openssl), with the signer's
+# certificate fetched from the stand-in certificate web service.
+# Usage: verify_command.sh PATH_TO_TESSAL (the service binary lies next to it).
+set -u
+TESSAL="$1"
+SRC="$(cd "$(dirname "$0")/../.." && pwd)"
+SERVICE="$(dirname "$1")/tessal-pki-service"
+D=$(mktemp -d)
+PID=""
+cleanup() {
+    [ -n "$PID" ] && { kill "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; }
+    rm -rf "$D"
+}
+trap cleanup EXIT
+source "$(dirname "$0")/lib/assertions.sh"
+
+P="$D/pki"
+S="$D/sig"
+bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
+if ! bash "$SRC/tools/test-signatures/make.sh" "$P" "$S" >"$D/make.log" 2>&1; then
+    cat "$D/make.log" >&2
+    echo "FAIL: test signatures could not be made" >&2
+    exit 1
+fi
+source "$(dirname "$0")/lib/pki_texts.sh"
+subject=$(name_text "$P/certs/signer.pem" subject)
+revoked_subject=$(name_text "$P/certs/signer-revoked.pem" subject)
+
+"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
+PID=$!
+PORT=""
+for _ in $(seq 100); do
+    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
+    [ -n "$PORT" ] && break
+    sleep 0.05
+done
+cat > "$D/tessal.conf" <<CONF
+[SOFTWARE\\Classes\\Tessal.Sign]
+defaultPkiDomain = 127.0.0.1:$PORT
+CONF
+export TESSAL_CONFIG="$D/tessal.conf"
+export XDG_CACHE_HOME="$D/cache"
+
+# run CMD...: sets OUT, ERR and RC of the command.
+run() {
+    "$@" >"$D/stdout" 2>"$D/stderr"
+    RC=$?
+    OUT=$(cat "$D/stdout")
+    ERR=$(cat "$D/stderr")
+}
+verify() { run "$TESSAL" verify "$S/$1"; }
+member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }
+
+# --- valid signatures: the signer's subject, through the command and the member
+for f in signed.xml signed-pkcs1.xml signed-sha256.xml signed-reversed.xml signed-timestamp.xml; do
+    verify "$f"
+    check "verify $f exits 0" equals "$RC" 0
+    check "verify $f prints the subject" equals "$OUT" "$subject"
+    [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    member "$f"
+    check "verifyXmlSign $f answers the subject" equals "$OUT" "$subject"
+done
+
+# --- broken signatures and documents -------------------------------------------
+verify tampered.xml
+check "tampered content fails" equals "$RC" 1
+check "tampered content is reported as modified" contains "$ERR" "neleistinai modifikuotas"
+check "nothing on stdout for a failure" equals "$OUT" ""
+member tampered.xml
+check "verifyXmlSign reports tampered content" contains "$ERR" "neleistinai modifikuotas"
+
+verify tampered-digest.xml
+check "altered properties digest fails" equals "$RC" 1
+check "altered properties digest is reported as modified" contains "$ERR" "neleistinai modifikuotas"
+
+verify signed-no-code.xml
+check "signer without user code fails" equals "$RC" 1
+check "signer without user code: certificate check message" \
+    contains "$ERR" "Pasirašiusio asmens sertifikato tikrinimo klaida"
+
+verify tampered-timestamp.xml
+check "time-stamp over other bytes fails" equals "$RC" 1
+check "time-stamp over other bytes is reported" contains "$ERR" "neleistinai modifikuotas po laiko žymos suformavimo"
+
+printf 'tai ne XML dokumentas\n' > "$D/plain.txt"
+run "$TESSAL" verify "$D/plain.txt"
+check "a file that is not XML fails" equals "$RC" 1
+check "a file that is not XML is reported" bash -c '[ -n "$1" ]' _ "$ERR"
+
+# Outside a browser chain and revocation checks are switched off, so a revoked
+# signer's signature holds there.
+verify signed-revoked.xml
+check "revoked signer verifies outside a browser" equals "$RC" 0
+check "revoked signer's subject" equals "$OUT" "$revoked_subject"
+
+# The organisation test applies everywhere: a certificate issued by another
+# organisation is refused even with certificate checks off.
+verify signed-foreign.xml
+check "foreign issuer fails outside a browser" equals "$RC" 1
+check "foreign issuer: certificate check message" contains "$ERR" "Pasirašiusio asmens sertifikato tikrinimo klaida"
+check "foreign issuer: organisation named" contains "$ERR" "Sertifikatas išduotas ne Norvata Kelde"
+
+# --- the information summary -----------------------------------------------------
+run "$TESSAL" info "$S/signed.xml"
+check "info signed.xml exits 0" equals "$RC" 0
+check "info: signature holds" contains "$OUT$ERR" "Skaitmeninis parašas galioja"
+check "info: content unchanged" contains "$OUT$ERR" "Pasirašyto dokumento turinys nepakeistas"
+run "$TESSAL" info "$S/tampered.xml"
+check "info tampered.xml exits 1" equals "$RC" 1
+check "info: tampered signature does not hold" bash -c \
+    '[[ "$1" == *"Pakeistas pasirašyto dokumento turinys"* || "$1" == *"Skaitmeninis parašas negalioja"* ]]' _ "$OUT$ERR"
+
+# --- inside a browser page of an approved organisation host ----------------------
+# There the page's host is the PKI domain and chain and revocation checks are on.
+# The host name reaches the loopback service through a private /etc/hosts.
+printf '127.0.0.1 pki.nk.example\n' > "$D/hosts"
+page() {  # page FILE: verifyXmlSign in a page served from pki.nk.example
+    run unshare -m sh -c 'mount --bind "$1" /etc/hosts && exec "$2" call --page "http://pki.nk.example:$3/app" verifyXmlSign "b:$4"' \
+        _ "$D/hosts" "$TESSAL" "$PORT" "$S/$1"
+}
+if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
+    page signed.xml
+    check "page: valid signature verifies" equals "$OUT" "$subject"
+    [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    page signed-timestamp.xml
+    check "page: time-stamped signature verifies" equals "$OUT" "$subject"
+    [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    page signed-revoked.xml
+    check "page: revoked signer fails" equals "$RC" 1
+    check "page: revoked signer is reported" contains "$ERR" "Sertifikatas atšauktas"
+    page signed-foreign.xml
+    check "page: foreign issuer fails" equals "$RC" 1
+    check "page: foreign issuer is reported" contains "$ERR" "Sertifikatas išduotas ne Norvata Kelde"
+else
+    echo "note: browser-page checks skipped (no private mount namespace; needs root)"
+fi
+finish
