@@ -1,8 +1,8 @@
 #include "display/summary_text.h"
 
-#include <cstdio>
 #include <string_view>
 
+#include "diagnostics/json_text.h"
 #include "diagnostics/utf8_text.h"
 
 namespace tessal::display {
@@ -87,36 +87,11 @@ void appendButtons(std::string& out, const SummaryRow& row) {
     out += '\n';
 }
 
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += ch;  // UTF-8 sequences are kept as they are
-            }
-        }
-    }
-    out += '"';
-}
-
 void appendMember(std::string& out, std::string_view name, const std::u16string& value) {
     out += ",\"";
     out += name;
     out += "\":";
-    appendJsonString(out, diag::utf8Encode(value));
+    diag::appendJsonString(out, diag::utf8Encode(value));
 }
 
 void appendMember(std::string& out, std::string_view name, int value) {
@@ -172,7 +147,7 @@ std::string summaryJson(const std::vector<SummaryRow>& rows) {
     for (const SummaryRow& row : rows) {
         if (out.size() > 1) out += ',';
         out += "{\"kind\":";
-        appendJsonString(out, kindName(row.kind));
+        diag::appendJsonString(out, kindName(row.kind));
         appendMember(out, "x", row.x);
         switch (row.kind) {
         case RowKind::Text:

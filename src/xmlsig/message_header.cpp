@@ -1,8 +1,8 @@
 #include "xmlsig/message_header.h"
 
-#include <cstdio>
 #include <optional>
 
+#include "diagnostics/json_text.h"
 #include "xmlsig/xml_document.h"
 
 namespace tessal::xml {
@@ -68,37 +68,12 @@ void readDocs(MessageHeader& header, const xmlNode* docs) {
     }
 }
 
-void appendJsonString(std::string& out, const diag::Utf8Text& text) {
-    out += '"';
-    for (const char ch : text.str()) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += ch;  // UTF-8 sequences are kept as they are
-            }
-        }
-    }
-    out += '"';
-}
-
 void appendMember(std::string& out, const char* name, const diag::Utf8Text& value, bool first = false) {
     if (!first) out += ',';
     out += '"';
     out += name;
     out += "\":";
-    appendJsonString(out, value);
+    diag::appendJsonString(out, value.str());
 }
 
 }  // namespace
