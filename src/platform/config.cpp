@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace tessal::platform {
 
@@ -76,6 +77,33 @@ std::optional<std::string> configValue(std::string_view section, std::string_vie
         found = std::string(unquoted(trimmed(line.substr(eq + 1))));
     }
     return found;
+}
+
+std::vector<std::string> configSubsections(std::string_view prefix) {
+    std::vector<std::string> names;
+    std::ifstream in(configFilePath(), std::ios::binary);
+    if (!in) return names;
+
+    bool firstLine = true;
+    std::string raw;
+    while (std::getline(in, raw)) {
+        std::string_view line = raw;
+        if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+        firstLine = false;
+        line = trimmed(line);
+        if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
+
+        const std::string_view section = trimmed(line.substr(1, line.size() - 2));
+        if (section.size() <= prefix.size() + 1 || section[prefix.size()] != '\\') continue;
+        if (!sameName(section.substr(0, prefix.size()), prefix)) continue;
+        // Only direct subsections: deeper ones belong to a subsection.
+        const std::string_view name = section.substr(prefix.size() + 1);
+        if (name.find('\\') != std::string_view::npos) continue;
+        bool seen = false;
+        for (const std::string& earlier : names) seen = seen || sameName(earlier, name);
+        if (!seen) names.emplace_back(name);
+    }
+    return names;
 }
 
 }  // namespace tessal::platform

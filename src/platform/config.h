@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessal::platform {
 
@@ -22,5 +23,11 @@ std::string configFilePath();
 // removed), or nothing when the file, the section or the value is missing.
 // Section names compare case-insensitively, as registry keys do; value names too.
 std::optional<std::string> configValue(std::string_view section, std::string_view name);
+
+// The names of the sections directly below `prefix` (what follows
+// "prefix\\"), in the order they first appear in the file, as the subkeys
+// of a registry key would be enumerated. The prefix compares
+// case-insensitively; a section given twice is listed once.
+std::vector<std::string> configSubsections(std::string_view prefix);
 
 }  // namespace tessal::platform

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/last_error.h"
+#include "platform/software_hash.h"
 
 namespace tessal::platform {
 
@@ -138,20 +139,26 @@ private:
     EVP_PKEY* key_;
 };
 
+}  // namespace
+
+std::unique_ptr<HashObject> createSoftwareHash(DigestKind kind) {
+    if (!mdOf(kind)) {
+        fail(kNteBadAlgorithm);
+        return nullptr;
+    }
+    auto hash = std::make_unique<SoftwareHash>(kind);
+    if (!hash->start()) {
+        fail(kNteFail);
+        return nullptr;
+    }
+    return hash;
+}
+
+namespace {
+
 class SoftwareProvider final : public CryptoProvider {
 public:
-    std::unique_ptr<HashObject> createHash(DigestKind kind) override {
-        if (!mdOf(kind)) {
-            fail(kNteBadAlgorithm);
-            return nullptr;
-        }
-        auto hash = std::make_unique<SoftwareHash>(kind);
-        if (!hash->start()) {
-            fail(kNteFail);
-            return nullptr;
-        }
-        return hash;
-    }
+    std::unique_ptr<HashObject> createHash(DigestKind kind) override { return createSoftwareHash(kind); }
 
     // A verify-only context has no container, so no key pair under any spec.
     std::unique_ptr<UserKey> userKey(KeySpec) override {

@@ -66,6 +66,12 @@ public:
     // Signs the hash's value into `out` (at most `capacity` bytes), least
     // significant byte first; the length written, or nothing.
     virtual std::optional<std::size_t> sign(const HashObject& hash, std::uint8_t* out, std::size_t capacity) = 0;
+    // The DER certificate kept with the key (KP_CERTIFICATE); nothing when
+    // the container keeps none.
+    virtual std::optional<ByteBlock> storedCertificate() { return std::nullopt; }
+    // The public key as a CryptoAPI PUBLICKEYBLOB (PUBLICKEYSTRUC, RSAPUBKEY
+    // "RSA1", modulus least significant byte first); nothing on failure.
+    virtual std::optional<ByteBlock> publicKeyBlob() { return std::nullopt; }
 };
 
 // An acquired provider; shared, so a copied context holds a reference on the
