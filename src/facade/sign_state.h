@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/directory_intake.h"
+#include "crypto/key_selection.h"
 #include "xades/signature_info.h"
 #include "tessal/interfaces.h"
 #include "tessal/variant.h"
@@ -14,11 +15,6 @@ namespace tessal::facade {
 
 // What signing keeps of the selected key between calls; destroying it
 // withdraws the published signer.
-class KeyEnvironment {
-public:
-    virtual ~KeyEnvironment() = default;
-};
-
 struct SignState {
     std::shared_ptr<HostSite> site;
 
@@ -42,7 +38,9 @@ struct SignState {
     std::unique_ptr<xml::SignatureInfo> signatureInfo;
 
     // The key selection of the signing subsystem; none until the first signing.
-    std::unique_ptr<KeyEnvironment> keySelection;
+    std::unique_ptr<crypto::KeySelection> keySelection;
+    // Set while a card monitor thread watches the selected card.
+    bool cardMonitorRunning = false;
 
     void redrawFace() {
         if (site) site->requestRepaint();

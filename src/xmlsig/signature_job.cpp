@@ -55,6 +55,14 @@ bool SignatureJob::loadElement(xmlNodePtr node) {
     return true;
 }
 
+bool SignatureJob::workOnDocumentCopy() {
+    releaseText();
+    workingTree_.reset();
+    if (tree_ == nullptr) return false;
+    workingTree_.reset(xmlCopyDoc(tree_, 1));
+    return workingTree_ != nullptr;
+}
+
 bool SignatureJob::workElementCopy(xmlNodePtr element) {
     releaseText();
     workingTree_.reset();

@@ -37,6 +37,9 @@ public:
     bool canonicaliseCurrentData(std::string_view method);
     // The inclusive canonical octets of a standalone XML text (415/83).
     bool canonicaliseFragment(std::string_view text);
+    // Releases the current data; the working tree becomes a deep copy of the
+    // whole document. False when the copy cannot be made.
+    bool workOnDocumentCopy();
     // A working tree holding a deep copy of the first element at or after
     // `node` (471/80, 471/49).
     bool loadElement(xmlNodePtr node);
@@ -76,10 +79,8 @@ private:
     std::uint32_t signatureTimeStamp_ = 0;
     xmlNodePtr signatureElement_ = nullptr;
     SignatureInfo* info_ = nullptr;
-    // The signature time-stamp context and the list of archive time-stamp
-    // contexts stand here.
+    // A verifying job (VerificationJob) adds the verifier and time-stamp contexts.
     crypto::SignerContext* signer_ = nullptr;
-    // The signer verification context stands here.
 };
 
 }  // namespace tessal::xml

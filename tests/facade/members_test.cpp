@@ -1,5 +1,6 @@
 
 #include "diagnostics/sign_error.h"
+#include "diagnostics/utf8_text.h"
 #include "facade/document_bytes.h"
 #include "facade/facade_fixture.h"
 #include "facade/member_guard.h"
@@ -186,12 +187,20 @@ TEST_F(FacadeTest, CompressChecksTheDocumentBeforeTheMethod) {
     EXPECT_EQ(out.data()[9], 0x0B);
 }
 
-TEST_F(FacadeTest, SigningSaysItIsNotImplementedYet) {
+TEST_F(FacadeTest, SigningWithoutAnyKeySaysNoCertificateWasFound) {
     Sign sign(host);
-    Variant doc = Variant::string(u"<a/>");
     Variant out;
-    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::E_NOTIMPL);
-    EXPECT_EQ(lastDescription(), u"not implemented yet");
+    Variant empty = Variant::string(u"");
+    // An empty document is refused before any key is looked for.
+    EXPECT_EQ(sign.signXml(&empty, 1, u"", out), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"Bandymas išsaugoti tuščią dokumentą");
+
+    // No container name and no card: the search ends without a candidate.
+    Variant doc = Variant::string(u"<a/>");
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription().rfind(u"Nerasta nei vieno sertifikato, atitinkančio sistemos reikalavimus.\r\n", 0), 0u)
+        << diag::utf8Encode(lastDescription());
+    EXPECT_TRUE(out.is(VarType::Empty));
 }
 
 TEST_F(FacadeTest, VerifyReportsTheRunsRecordAndInfoShowsWhatIsHeld) {
