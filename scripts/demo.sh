@@ -1,28 +1,57 @@
 #!/usr/bin/env bash
-# The component's daily job on the embedded defaults, end to end on this
-# machine: installs what is missing, builds, and runs a document intake loop
-# with the `tessal` command. Business messages dropped into an inbox are
-# taken in priority order, read, archived compressed and moved to a done
-# folder, with the component's trace in a log file.
+# The component's main job on the embedded defaults, end to end on this
+# machine: installs what is missing, builds, mints a demo PKI of the issuing
+# organisation, puts the demo signer's key and certificate into a SoftHSM2
+# token (the embedded default HSM), starts the stand-in certificate web
+# service on loopback, and then runs the daily loop: business messages
+# dropped into an inbox are taken in priority order, signed, verified, shown
+# as the signature summary, archived compressed and moved on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target tessal_cli >/dev/null
+cmake --build build -j"$(nproc)" --target tessal_cli tessal-pki-service >/dev/null
 TESSAL="$ROOT/build/bin/tessal"
 
 WORK=$(mktemp -d /tmp/tessal-demo-XXXXXX)
-mkdir -p "$WORK/inbox" "$WORK/done" "$WORK/archive"
-cp examples/messages/*.xml "$WORK/inbox/"
+SERVICE_PID=""
+stop_service() { [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null && wait "$SERVICE_PID" 2>/dev/null || true; }
+trap stop_service EXIT
+
+echo "== minting the demo PKI in $WORK/pki"
+bash tools/test-pki/mint.sh "$WORK/pki" >/dev/null
+echo "== creating the SoftHSM2 token 'demo' with the container 'signer'"
+export SOFTHSM2_CONF=$(bash tools/test-pki/make-token.sh "$WORK/hsm" "$WORK/pki" demo 1234 signer)
+
+"$ROOT/build/bin/tessal-pki-service" --root "$WORK/pki" --listen 127.0.0.1:0 >"$WORK/service.out" 2>"$WORK/service.err" &
+SERVICE_PID=$!
+PORT=""
+for _ in $(seq 100); do
+    PORT=$(head -n1 "$WORK/service.out" 2>/dev/null || true)
+    [ -n "$PORT" ] && break
+    sleep 0.05
+done
+echo "== certificate web service on 127.0.0.1:$PORT (pid $SERVICE_PID)"
+
 cat > "$WORK/tessal.conf" <<CONF
 [SOFTWARE\\Classes\\Tessal.Sign]
 logFilePath = $WORK/tessal.log
-defaultPkiDomain = http://127.0.0.1:8080
+defaultPkiDomain = 127.0.0.1:$PORT
+
+[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Demo HSM]
+module = /usr/lib/softhsm/libsofthsm2.so
+pin = 1234
+
+[platform]
+p11kitDiscovery = no
 CONF
 export TESSAL_CONFIG="$WORK/tessal.conf"
+export XDG_CACHE_HOME="$WORK/cache"
 
+mkdir -p "$WORK/inbox" "$WORK/signed" "$WORK/done" "$WORK/archive"
+cp examples/messages/*.xml "$WORK/inbox/"
 echo "== inbox: $WORK/inbox"
 ls -l "$WORK/inbox"
 while :; do
@@ -30,15 +59,16 @@ while :; do
     [ "$xml" = "<Result/>" ] && break
     name=$("$TESSAL" call readNextFileXml "s:$WORK/inbox" :: getProcessedFileName | tail -n 1)
     base=$(basename "$name" .xml)
+    echo
     echo "== taking $name"
-    echo "$xml" | head -n 4
-    "$TESSAL" call --out "$WORK/archive/$base.xml.gz" compress "s:$xml"
+    "$TESSAL" sign "$name" --container signer -o "$WORK/signed/$base.xml" | sed 's/^/   signed: /'
+    echo "   signer: $("$TESSAL" verify "$WORK/signed/$base.xml")"
+    "$TESSAL" info "$WORK/signed/$base.xml" | sed 's/^/   | /'
+    "$TESSAL" call --out "$WORK/archive/$base.xml.gz" compress "sf:$WORK/signed/$base.xml"
+    gzip -t "$WORK/archive/$base.xml.gz" && echo "   archived as $WORK/archive/$base.xml.gz (gzip -t ok)"
     "$TESSAL" call readNextFileXml "s:$WORK/inbox" :: moveProcessedFile "s:$WORK/done" >/dev/null
-    gzip -t "$WORK/archive/$base.xml.gz" && echo "   archived as $WORK/archive/$base.xml.gz ($(stat -c %s "$WORK/archive/$base.xml.gz") bytes, gzip -t ok)"
 done
-echo "== done: $(ls "$WORK/done" | tr '\n' ' ')"
-echo "== the component's trace ($WORK/tessal.log):"
-grep -c . "$WORK/tessal.log" | sed "s/$/ lines; the last ones:/"
-tail -n 6 "$WORK/tessal.log"
 echo
-echo "Signing and verification join this loop with the signing subsystem."
+echo "== done: $(ls "$WORK/done" | tr '\n' ' ')"
+echo "== the component's trace ($WORK/tessal.log): $(grep -c . "$WORK/tessal.log") lines; the last ones:"
+tail -n 5 "$WORK/tessal.log"

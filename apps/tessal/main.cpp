@@ -10,6 +10,7 @@
 #include "call_command.h"
 #include "header_command.h"
 #include "record_command.h"
+#include "sign_command.h"
 #include "verify_command.h"
 #include "tessal/member_table.h"
 
@@ -26,6 +27,8 @@ const char* const kHelp =
     "                 print the canonical octets the signature pipeline produces\n"
     "  header FILE    print the business message header of a document as JSON\n"
     "  cert FILE      print the texts a certificate is found by, as JSON (PEM, DER, Base64, XML)\n"
+    "  sign FILE [-o OUT] [--container NAME] [--log FILE]\n"
+    "                 sign a document with the signer's key; print where it went\n"
     "  verify FILE    verify a signed document; print the signer or the defects\n"
     "  info [--json] FILE\n"
     "                 verify a signed document and print the signature summary\n"
@@ -79,6 +82,7 @@ int main(int argc, char** argv) {
     if (command == "header") return tessal::cli::runHeader(args);
     if (command == "cert") return tessal::cli::runCert(args);
     if (command == "crl") return tessal::cli::runCrl(args);
+    if (command == "sign") return tessal::cli::runSign(args);
     if (command == "verify") return tessal::cli::runVerify(args);
     if (command == "info") return tessal::cli::runInfo(args);
     std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
