@@ -14,6 +14,7 @@
 
 #include "platform/config.h"
 #include "platform/last_error.h"
+#include "platform/pin_prompt.h"
 #include "platform/pkcs11_module.h"
 #include "platform/software_hash.h"
 
@@ -221,6 +222,8 @@ bool findPin(const std::string& section, Pin& pin) {
 struct Container {
     std::shared_ptr<Module> module;
     std::string section;
+    // A card's PIN may be typed at the desktop prompt; an HSM's never is.
+    std::string cardReader;
     CK_FLAGS tokenFlags = 0;
     std::unique_ptr<Session> session;
     ByteBlock id;
@@ -250,7 +253,7 @@ struct Container {
             rv = api.C_Login(session->handle(), user, nullptr, 0);
         } else {
             Pin pin;
-            if (!findPin(section, pin)) {
+            if (!findPin(section, pin) && !promptPin(pin)) {
                 setLastError(kScardCancelledByUser);
                 return false;
             }
@@ -259,6 +262,15 @@ struct Container {
         }
         if (rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) return true;
         return pkcs11::failWith(rv);
+    }
+
+    bool promptPin(Pin& pin) const {
+        if (cardReader.empty()) return false;
+        std::optional<std::string> typed = askPin("Įveskite kortelės skaitytuve \"" + cardReader + "\" PIN kodą");
+        if (!typed) return false;
+        pin.text.swap(*typed);
+        OPENSSL_cleanse(typed->data(), typed->size());
+        return true;
     }
 
     // The object of `objectClass` with the container's CKA_ID, if any.
@@ -576,6 +588,7 @@ std::shared_ptr<CryptoProvider> pkcs11AcquireContainer(std::string_view provider
         container->mechanisms.resize(count);
         container->module = provider->module;
         container->section = provider->source.section;
+        if (reader != kHsmReader) container->cardReader = std::string(reader);
         container->tokenFlags = token.flags;
         container->session = std::move(session);
         container->id = match->id;

@@ -17,7 +17,8 @@
 // to the reader ([SOFTWARE\Microsoft\Cryptography\Calais\Readers\READER]
 // token = LABEL).
 //
-// PINs: TESSAL_PIN, then the provider's pin or pinFile; protected-path tokens
+// PINs: TESSAL_PIN, then the provider's pin or pinFile, then (for a card only)
+// the desktop PIN prompt (platform/pin_prompt.h); protected-path tokens
 // log in without one. A token that needs a PIN nobody gives fails with
 // SCARD_W_CANCELLED_BY_USER (0x8010006E); a wrong PIN with
 // SCARD_W_WRONG_CHV (0x8010006B). Failures set the thread's last error:

@@ -376,6 +376,25 @@ TEST_F(KeyStoreTest, LoginFailuresGiveCardCodes) {
     EXPECT_TRUE(provider->userKey(KeySpec::Exchange));
 }
 
+TEST_F(KeyStoreTest, ACardsPinComesFromTheDesktopPromptAndAnHsmsNever) {
+    const std::string program = dir_->file("pinentry");
+    test::writeWholeFile(program, "#!/bin/sh\necho OK\nwhile read cmd rest; do case \"$cmd\" in "
+                                  "GETPIN) echo 'D 1234'; echo OK;; BYE) echo OK; exit 0;; *) echo OK;; esac; done\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    const std::string config = dir_->file("prompt.conf");
+    test::writeWholeFile(config, test::readWholeFile(dir_->file("tessal.conf")) + "[platform]\npinentryProgram = " +
+                                     program + "\npinentryTimeout = 5\n");
+    ScopedEnv env("TESSAL_CONFIG", config);
+    // The reader is bound to the token "second", whose key "other" needs a login.
+    auto card = acquireContainer("No PIN", "Virtual PCD 00 00", "other");
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(card->userKey(KeySpec::Exchange)) << std::hex << lastError();
+    auto hsm = acquireContainer("No PIN", "HSM", "signer");
+    ASSERT_TRUE(hsm);
+    EXPECT_FALSE(hsm->userKey(KeySpec::Exchange));
+    EXPECT_EQ(lastError(), kNoPinGiven);
+}
+
 TEST(KeyStoreErrors, ReturnValuesMapToTheCodesTheLogicTests) {
     EXPECT_EQ(pkcs11::errorFromRv(CKR_TOKEN_NOT_PRESENT), kErrorNoToken);
     EXPECT_EQ(pkcs11::errorFromRv(CKR_DEVICE_REMOVED), kErrorNoToken);
