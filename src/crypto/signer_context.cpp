@@ -1,5 +1,7 @@
 #include "crypto/signer_context.h"
 
+#include <exception>
+
 #include "diagnostics/message_catalogue.h"
 #include "platform/key_store.h"
 #include "platform/last_error.h"
@@ -166,7 +168,9 @@ bool SignerContext::sign(const std::uint8_t* data, std::size_t size, AlgId algId
     data::Bytes buffer;
     try {
         buffer.resize(n);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // bad_alloc, or length_error for a length no vector can hold: a
+        // provider's answer must not escape as an exception.
         platform::setLastError(platform::kNteNoMemory);
         diag::recordError(error(), kBufferPlace, kBufferMessage, {n});
         destroyHash();
