@@ -44,7 +44,7 @@ inline constexpr std::string_view kUserCode = "0123456789abcdef0123456789ABCDEF"
 struct FakeKeyPlan {
     // signatureSize answers in turn, the last one repeating; nothing fails
     // with `sizeError`.
-    std::vector<std::optional<std::size_t>> sizeAnswers{std::size_t{128}};
+    std::vector<std::optional<std::size_t>> sizeAnswers = std::vector<std::optional<std::size_t>>(1, std::size_t{128});
     std::uint32_t sizeError = platform::kNteFail;
     // When set, sign reports this length instead of the signature's.
     std::optional<std::size_t> reportedLength;

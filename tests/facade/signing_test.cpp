@@ -1,0 +1,141 @@
+// signXml through the platform seams: a card key in a fake reader, or a key
+// in a fake HSM; the attempts, traces and reports of the member.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "crypto/signer_fakes.h"
+#include "diagnostics/utf8_text.h"
+#include "facade/facade_fixture.h"
+
+namespace tessal {
+namespace {
+
+const test::ByteBlock kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+
+class SigningTest : public test::FacadeTest {
+protected:
+    void SetUp() override {
+        FacadeTest::SetUp();
+        certificate_ = test::signerCertificate();
+        pki::addCertificate(test::recordOf(certificate_));
+    }
+
+    // A card with the signer's container (its certificate kept with the key) in one reader.
+    void insertCard() {
+        auto& cards = fake_.cards();
+        cards.readers = {test::FakeReader{"Reader A", kAtr}};
+        cards.cardNames[kAtr] = {"Test Card"};
+        cards.typeProviders["Test Card"] = "Card Provider";
+        fake_.keys().listings[{"Card Provider", "Reader A"}] = {"signer"};
+        test::FakeKeyPlan plan;
+        plan.certificate = certificate_;
+        fake_.keys().container("Card Provider", "Reader A", "signer")->keys[platform::KeySpec::Exchange] = plan;
+    }
+
+    // No reader; the HSM provider holds the container, its certificate found by key hash.
+    void hsmOnly() {
+        fake_.cards().readerListError = platform::kScardNoReaders;
+        fake_.keys().providers = std::vector<std::string>{"Fake HSM"};
+        test::FakeKeyPlan plan;
+        plan.blob = test::keyBlobOf(certificate_);
+        fake_.keys().container("Fake HSM", "HSM", "signer")->keys[platform::KeySpec::Exchange] = plan;
+    }
+
+    std::size_t attemptsLogged() const {
+        const auto lines = logMessages();
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("Duomenų pasirašymas. Bandymas nr.", 0) == 0;
+        }));
+    }
+
+    test::SignerEnvironment environment_;
+    test::FakePlatform fake_;
+    test::ByteBlock certificate_;
+};
+
+TEST_F(SigningTest, ACardKeySignsAndTheSecondCallReusesTheKeyEnvironment) {
+    insertCard();
+    Sign sign(host);
+    Variant doc = Variant::string(u"<Msg>x</Msg>");
+    Variant out;
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+    ASSERT_TRUE(out.is(VarType::Bytes));
+    const std::string text(out.data().begin(), out.data().end());
+    EXPECT_NE(text.find("<EDoc><Msg>x</Msg><Signature"), std::string::npos);
+    EXPECT_TRUE(logHas("Tikrinamas operacinės sistemos kortelių posistemio veikimas"));
+    EXPECT_TRUE(logHas("XML dokumentas pasirašytas sėkmingai"));
+
+    const std::size_t acquired = fake_.keys().acquired.size();
+    Variant again;
+    ASSERT_EQ(sign.signXml(&doc, 0, u"", again), hr::S_OK);
+    EXPECT_TRUE(again.is(VarType::String));
+    EXPECT_EQ(fake_.keys().acquired.size(), acquired);  // no second key search
+}
+
+TEST_F(SigningTest, ABadDocumentWithACardKeyIsTriedThreeTimesAndTraced) {
+    insertCard();
+    Sign sign(host);
+    Variant doc = Variant::string(u"<Msg>");
+    Variant out;
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::DISP_E_EXCEPTION);
+    EXPECT_NE(diag::utf8Encode(lastDescription()).find("70301"), std::string::npos);
+    EXPECT_EQ(attemptsLogged(), 3u);
+    const auto lines = logMessages();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Klaidingas XML dokumentas"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "<Msg>"), lines.end());  // the document itself follows
+}
+
+TEST_F(SigningTest, AnHsmKeyReportsASigningFailureAtOnce) {
+    hsmOnly();
+    Sign sign(host);
+    ASSERT_EQ(sign.putKeyContainer(u"signer"), hr::S_OK);
+    Variant doc = Variant::string(u"<Msg>");
+    Variant out;
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(attemptsLogged(), 1u);
+    EXPECT_FALSE(logHas("Tikrinamas operacinės sistemos kortelių posistemio veikimas"));
+
+    Variant good = Variant::string(u"<Msg/>");
+    EXPECT_EQ(sign.signXml(&good, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+}
+
+TEST_F(SigningTest, RefusedCertificatesAreCountedAndDescribed) {
+    insertCard();
+    certificate_ = test::signerCertificate({.userCode = "too short"});
+    test::FakeKeyPlan plan;
+    plan.certificate = certificate_;
+    fake_.keys().container("Card Provider", "Reader A", "signer")->keys[platform::KeySpec::Exchange] = plan;
+    Sign sign(host);
+    Variant doc = Variant::string(u"<Msg/>");
+    Variant out;
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::DISP_E_EXCEPTION);
+    const std::string message = diag::utf8Encode(lastDescription());
+    EXPECT_EQ(message.rfind("Rasta sertifikatų: 1. Nei vienas iš sertifikatų neatitinka sistemos reikalavimų.\r\n"
+                            "\r\nSertifikatas:\r\n",
+                            0),
+              0u)
+        << message;
+    EXPECT_NE(message.find("\r\nAtmetimo priežastis:\r\n"), std::string::npos);
+    EXPECT_EQ(attemptsLogged(), 1u);  // a refusal does not start over
+}
+
+TEST_F(SigningTest, ACardPulledBetweenCallsIsLookedForAfresh) {
+    insertCard();
+    Sign sign(host);
+    Variant doc = Variant::string(u"<Msg/>");
+    Variant out;
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK);
+    fake_.cards().readers[0].atr.reset();
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::DISP_E_EXCEPTION);
+    const std::string message = diag::utf8Encode(lastDescription());
+    EXPECT_EQ(message.rfind("Nerasta nei vieno sertifikato, atitinkančio sistemos reikalavimus.\r\n", 0), 0u) << message;
+    EXPECT_NE(message.find("Nėra kortelės skaitytuve \"Reader A\""), std::string::npos) << message;
+
+    fake_.cards().readers[0].atr = kAtr;  // back in the reader
+    EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+}
+
+}  // namespace
+}  // namespace tessal
