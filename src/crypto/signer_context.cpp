@@ -72,8 +72,14 @@ SignerContext::SignerContext(std::string_view reader, std::string_view provider,
         }
     }
     if (takeUserKey()) return;
-    keySpec_ = platform::KeySpec::Signature;
-    if (!takeUserKey()) diag::recordError(error(), kNoUserKeyPlace, kUserKeyMessage, {diag::kCategoryCrypto});
+    // A refused or missing PIN is not a missing key: asking for the other
+    // key would present the wrong PIN to the card a second time.
+    const std::uint32_t loginError = platform::lastError();
+    if (loginError != platform::kScardWrongChv && loginError != platform::kScardCancelledByUser) {
+        keySpec_ = platform::KeySpec::Signature;
+        if (takeUserKey()) return;
+    }
+    diag::recordError(error(), kNoUserKeyPlace, kUserKeyMessage, {diag::kCategoryCrypto});
 }
 
 SignerContext::~SignerContext() {

@@ -28,7 +28,6 @@ using pkcs11::Session;
 constexpr std::string_view kProviderPrefix = "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider";
 constexpr std::string_view kReaderPrefix = "SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\";
 constexpr std::string_view kHsmReader = "HSM";
-constexpr std::uint32_t kScardCancelledByUser = 0x8010006Eu;
 constexpr std::uint32_t kNteBadHash = 0x80090002u;
 constexpr std::uint32_t kErrorMoreData = 234;
 

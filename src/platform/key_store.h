@@ -38,6 +38,8 @@
 namespace tessal::platform {
 
 inline constexpr std::uint32_t kErrorNoToken = 1008;
+inline constexpr std::uint32_t kScardWrongChv = 0x8010006Bu;         // a wrong PIN
+inline constexpr std::uint32_t kScardCancelledByUser = 0x8010006Eu;  // no PIN given
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 
 // The installed providers in order (configuration first, then p11-kit);

@@ -18,7 +18,6 @@ namespace tessal::platform::pkcs11 {
 
 namespace {
 
-constexpr std::uint32_t kScardWrongChv = 0x8010006Bu;
 
 // The machine's module configuration overrides the packages' files of the
 // same name. Per-user configuration is left out: p11-kit ignores it for

@@ -136,6 +136,20 @@ TEST_F(SignerContextTest, NoKeyUnderEitherSpecRecordsPlace220) {
     EXPECT_THAT(signer->error().text.str(), HasSubstr("išrenkant vartotojo viešąjį raktą"));
 }
 
+TEST_F(SignerContextTest, ARefusedPinIsPresentedOnceNotForBothKeySpecs) {
+    for (const std::uint32_t refusal : {platform::kScardWrongChv, platform::kScardCancelledByUser}) {
+        auto& state = fake_.keys().container(std::string(kHsmProvider), "HSM", std::string(kContainer));
+        state->userKeyError = refusal;
+        state->keysAsked.clear();
+        const auto signer = hsmSigner();
+        EXPECT_FALSE(signer->hasKey());
+        EXPECT_EQ(signer->error().code, diag::errorCode(220, 34));
+        EXPECT_EQ(signer->error().lastError, refusal);
+        // Asking for the other key would have put the wrong PIN to the card again.
+        EXPECT_THAT(state->keysAsked, ElementsAre(KeySpec::Exchange));
+    }
+}
+
 // ---- checkCardPresent ------------------------------------------------------
 
 TEST_F(SignerContextTest, CardPresenceIsCheckedOnlyForCards) {

@@ -58,6 +58,8 @@ struct FakeKeyPlan {
 struct FakeProviderState {
     std::set<DigestKind> refusedDigests;
     std::map<KeySpec, FakeKeyPlan> keys;
+    // When set, every key request fails with it (a login the token refused).
+    std::optional<std::uint32_t> userKeyError;
 
     std::vector<DigestKind> hashesCreated;
     std::vector<KeySpec> keysAsked;
@@ -150,6 +152,10 @@ public:
 
     std::unique_ptr<platform::UserKey> userKey(KeySpec spec) override {
         state_->keysAsked.push_back(spec);
+        if (state_->userKeyError) {
+            platform::setLastError(*state_->userKeyError);
+            return nullptr;
+        }
         if (!state_->keys.count(spec)) {
             platform::setLastError(platform::kNteNoKey);
             return nullptr;
