@@ -19,7 +19,22 @@ source "$(dirname "$0")/lib/assertions.sh"
 P="$D/pki"
 S="$D/sig"
 bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
-if ! bash "$SRC/tools/test-signatures/make.sh" "$P" "$S" >"$D/make.log" 2>&1; then
+
+# The service runs before the signatures are made: some of them time-stamp its answers.
+"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
+PID=$!
+PORT=""
+for _ in $(seq 400); do  # up to 20 s on a loaded machine
+    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
+    [ -n "$PORT" ] && break
+    sleep 0.05
+done
+if [ -z "$PORT" ]; then
+    cat "$D/service.err" >&2
+    echo "FAIL: the certificate service did not start" >&2
+    exit 1
+fi
+if ! bash "$SRC/tools/test-signatures/make.sh" "$P" "$S" "http://127.0.0.1:$PORT" >"$D/make.log" 2>&1; then
     cat "$D/make.log" >&2
     echo "FAIL: test signatures could not be made" >&2
     exit 1
@@ -27,15 +42,6 @@ fi
 source "$(dirname "$0")/lib/pki_texts.sh"
 subject=$(name_text "$P/certs/signer.pem" subject)
 revoked_subject=$(name_text "$P/certs/signer-revoked.pem" subject)
-
-"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
-PID=$!
-PORT=""
-for _ in $(seq 100); do
-    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
-    [ -n "$PORT" ] && break
-    sleep 0.05
-done
 cat > "$D/tessal.conf" <<CONF
 [SOFTWARE\\Classes\\Tessal.Sign]
 defaultPkiDomain = 127.0.0.1:$PORT
@@ -54,7 +60,8 @@ verify() { run "$TESSAL" verify "$S/$1"; }
 member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }
 
 # --- valid signatures: the signer's subject, through the command and the member
-for f in signed.xml signed-pkcs1.xml signed-sha256.xml signed-reversed.xml signed-timestamp.xml; do
+for f in signed.xml signed-pkcs1.xml signed-sha256.xml signed-reversed.xml signed-timestamp.xml \
+    signed-archive.xml signed-external-cert.xml qpref-uppercase.xml signed-digest-only.xml; do
     verify "$f"
     check "verify $f exits 0" equals "$RC" 0
     check "verify $f prints the subject" equals "$OUT" "$subject"
@@ -83,6 +90,40 @@ check "signer without user code: certificate check message" \
 verify tampered-timestamp.xml
 check "time-stamp over other bytes fails" equals "$RC" 1
 check "time-stamp over other bytes is reported" contains "$ERR" "neleistinai modifikuotas po laiko žymos suformavimo"
+
+# --- archive time-stamps and external time-stamped data -----------------------
+verify tampered-archive.xml
+check "archive time-stamp over other bytes fails" equals "$RC" 1
+check "archive time-stamp over other bytes is reported" \
+    contains "$ERR" "XML pasirašytas dokumentas neleistinai modifikuotas po laiko žymos suformavimo"
+
+# The reference names the issuing CA's answer; the token is over the signer's.
+verify tampered-external-cert.xml
+check "external data other than the stamped answer fails" equals "$RC" 1
+check "external data other than the stamped answer is reported" \
+    contains "$ERR" "neleistinai modifikuotas po laiko žymos suformavimo"
+
+verify external-other.xml
+check "time-stamped data from an ordinary web address fails" equals "$RC" 1
+check "ordinary web address in time-stamp data: unexpected form" \
+    contains "$ERR" "Nenumatytos formos XML elektroninis parašas"
+check "ordinary web address in time-stamp data: only certificates and CRLs" \
+    contains "$ERR" "Išorinėmis nuorodomis galima perduoti tik sertifikatų ir sertifikatų atšaukimo bylų duomenis"
+
+verify qpref-page.xml
+check "properties reference to a web page fails" equals "$RC" 1
+check "properties reference to a web page: unexpected form" \
+    contains "$ERR" "Nenumatytos formos XML elektroninis parašas"
+check "properties reference to a web page: its own wording" \
+    contains "$ERR" "Išorimėmis nuorodomis galima perduoti tik sertifikatų ir sertifikatų atšaukimo bylų duomenis"
+check "properties reference to a web page: not the time-stamp wording" \
+    bash -c '[[ "$1" != *"Išorinėmis"* ]]' _ "$ERR"
+
+run "$TESSAL" info "$S/signed-archive.xml"
+check "info signed-archive.xml exits 0" equals "$RC" 0
+check "info: one row per archive time-stamp" equals "$(grep -o 'Archyvavimo laiko žymą' <<<"$OUT$ERR" | wc -l)" 2
+check "info: the signature time-stamp row too" contains "$OUT$ERR" "Laiko žymą"
+check "info: archived signature holds" contains "$OUT$ERR" "Skaitmeninis parašas galioja"
 
 printf 'tai ne XML dokumentas\n' > "$D/plain.txt"
 run "$TESSAL" verify "$D/plain.txt"
@@ -126,6 +167,14 @@ if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
     [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
     page signed-timestamp.xml
     check "page: time-stamped signature verifies" equals "$OUT" "$subject"
+    [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    # Chain checks on: the second archive time-stamp's authority is judged
+    # at the first one's time, the signer at the signature time-stamp's.
+    page signed-archive.xml
+    check "page: archive time-stamped signature verifies" equals "$OUT" "$subject"
+    [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    page signed-external-cert.xml
+    check "page: signature with a stamped service answer verifies" equals "$OUT" "$subject"
     [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
     page signed-revoked.xml
     check "page: revoked signer fails" equals "$RC" 1

@@ -5,8 +5,11 @@
 # (text edits). Each intact signature is checked with `xmlsec1 --verify`
 # before its name is printed; the deliberately broken files are not.
 #
-# Usage: tools/test-signatures/make.sh PKI_DIR OUT_DIR
-#   PKI_DIR  a PKI minted by tools/test-pki/mint.sh
+# Usage: tools/test-signatures/make.sh PKI_DIR OUT_DIR [SERVICE_URL]
+#   PKI_DIR      a PKI minted by tools/test-pki/mint.sh
+#   SERVICE_URL  the stand-in certificate web service serving PKI_DIR, e.g.
+#                http://127.0.0.1:PORT; the documents that time-stamp one of
+#                its answers are made only when it is given (needs curl)
 #
 # Files written into OUT_DIR:
 #   signed.xml             rsa-sha1, sha1 digests, signer
@@ -21,6 +24,24 @@
 #   tampered-digest.xml    signed.xml with the SignedProperties digest changed
 #   tampered-timestamp.xml signed-timestamp.xml with a token over other bytes
 #                          (the signature itself still holds)
+#   signed-archive.xml     signed-timestamp.xml's signature with two ArchiveTimeStamps
+#                          as well: the first over the SignatureValue, the second
+#                          over the SignatureValue followed by the SignedProperties
+#   tampered-archive.xml   a valid SignatureTimeStamp and an ArchiveTimeStamp whose
+#                          token is over other bytes
+#   external-other.xml     a SignatureTimeStamp that also names a document on an
+#                          ordinary web address (not certificate or CRL data)
+#   qpref-page.xml         a QualifyingPropertiesReference to an ordinary web page
+#   qpref-uppercase.xml    no KeyInfo; the signer's certificate named only by a
+#                          QualifyingPropertiesReference whose path is in capitals
+#   signed-digest-only.xml no KeyInfo and no reference: only the SigningCertificate
+#                          digest names the signer's certificate
+# and with SERVICE_URL:
+#   signed-external-cert.xml an ArchiveTimeStamp over the certificate service's
+#                          answer for the signer (a reference without "#", so the
+#                          answer document's root element)
+#   tampered-external-cert.xml that token, with the reference naming the
+#                          issuing CA's answer instead of the signer's
 #
 # The time-stamped bytes are the inclusive canonical form of the SignatureValue
 # element as it stands in the signature: the element is copied out into a
@@ -29,6 +50,7 @@
 set -euo pipefail
 PKI="${1:?usage: make.sh PKI_DIR OUT_DIR}"
 OUT="${2:?usage: make.sh PKI_DIR OUT_DIR}"
+SERVICE_URL="${3:-}"
 PKI=$(cd "$PKI" && pwd)
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
@@ -43,6 +65,9 @@ SIGNING_TIME=2026-12-09T10:11:12+02:00
 for tool in xmlsec1 openssl xmllint python3; do
     command -v "$tool" >/dev/null || { echo "make.sh: $tool is required" >&2; exit 1; }
 done
+if [ -n "$SERVICE_URL" ]; then
+    command -v curl >/dev/null || { echo "make.sh: curl is required with SERVICE_URL" >&2; exit 1; }
+fi
 
 new_id() { od -An -N16 -tx1 /dev/urandom | tr -d ' \n' | tr 'a-f' 'A-F'; }
 cert_b64() { openssl x509 -in "$1" -outform DER | base64 -w0; }
@@ -229,3 +254,134 @@ openssl ts -reply -config "$PKI/tsa.cnf" -queryfile "$WORK/other.tsq" -token_out
     -out "$WORK/other.der" 2>"$WORK/ts.log" || { cat "$WORK/ts.log" >&2; exit 1; }
 with_timestamp "$WORK/other.der" "$OUT/tampered-timestamp.xml"
 written tampered-timestamp.xml
+
+# --- archive time-stamps and external time-stamped data ---------------------
+# All of these add unsigned properties (or Object children outside every
+# signed reference) to the signature of signed-timestamp.xml, so xmlsec1
+# still accepts each of them.
+
+# stamp DATA_FILE TOKEN_FILE: a token of the test authority over the bytes of DATA_FILE.
+stamp() {
+    openssl ts -query -data "$1" -sha1 -cert -out "$WORK/stamp.tsq" 2>/dev/null
+    openssl ts -reply -config "$PKI/tsa.cnf" -queryfile "$WORK/stamp.tsq" -token_out \
+        -out "$2" 2>"$WORK/ts.log" || { cat "$WORK/ts.log" >&2; exit 1; }
+}
+# stamp_checked DATA_FILE TOKEN_FILE: the same, and openssl confirms the token covers the data.
+stamp_checked() {
+    stamp "$1" "$2"
+    openssl ts -verify -token_in -in "$2" -data "$1" \
+        -CAfile "$PKI/certs/root-ca.pem" -untrusted "$PKI/certs/issuing-ca.pem" >/dev/null 2>&1 ||
+        { echo "make.sh: the time-stamp token over $1 does not verify" >&2; exit 1; }
+}
+b64() { base64 -w0 < "$1"; }
+# time_stamp ELEMENT TOKEN_FILE URI...: a time-stamp element with one
+# HashDataInfo per URI (XML-escaped here) in the given order.
+time_stamp() {
+    local element="$1" token="$2" uri; shift 2
+    printf '<%s>' "$element"
+    for uri in "$@"; do
+        printf '<HashDataInfo uri="%s"/>' "$(printf '%s' "$uri" | sed -e 's/&/\&amp;/g' -e 's/"/\&quot;/g')"
+    done
+    printf '<EncapsulatedTimeStamp>%s</EncapsulatedTimeStamp></%s>' "$(b64 "$token")" "$element"
+}
+# with_unsigned OUT_FILE ELEMENTS: the signature of ts-signed.xml with
+# UnsignedSignatureProperties holding ELEMENTS.
+with_unsigned() {
+    cp "$WORK/ts-signed.xml" "$1"
+    UNSIGNED="$2" edit "$1" "
+import os
+s = s.replace('</SignedProperties></QualifyingProperties>',
+    '</SignedProperties><UnsignedProperties><UnsignedSignatureProperties>' + os.environ['UNSIGNED'] +
+    '</UnsignedSignatureProperties></UnsignedProperties></QualifyingProperties>', 1)"
+    verify "$1" signer
+}
+
+# The inclusive canonical SignedProperties: copied out with the two
+# declarations in scope where it stands (on ds:Object) put on it. Its SHA-1
+# must be the digest that xmlsec1 put in the SignedProperties reference.
+python3 - "$WORK/ts-signed.xml" "$XADES" "$DS" > "$WORK/signedprops.xml" <<'PY'
+import sys, re
+s = open(sys.argv[1], encoding="utf-8").read()
+m = re.search(r'<SignedProperties( Id="[^"]*">.*?</SignedProperties>)', s, re.S)
+sys.stdout.write('<SignedProperties xmlns="%s" xmlns:ds="%s"%s' % (sys.argv[2], sys.argv[3], m.group(1)))
+PY
+xmllint --c14n "$WORK/signedprops.xml" > "$WORK/signedprops.c14n"
+sp_id=$(sed -n 's/^<SignedProperties [^>]*Id="\([^"]*\)".*/\1/p' "$WORK/signedprops.c14n" | head -n1)
+python3 - "$WORK/ts-signed.xml" "$WORK/signedprops.c14n" <<'PY'
+import sys, re, base64, hashlib
+s = open(sys.argv[1], encoding="utf-8").read()
+m = re.search(r'Type="[^"]*#SignedProperties"><DigestMethod [^>]*/><DigestValue>([^<]*)<', s)
+if base64.b64decode(m.group(1)) != hashlib.sha1(open(sys.argv[2], "rb").read()).digest():
+    sys.exit("make.sh: the canonical SignedProperties differ from what xmlsec1 digested")
+PY
+
+# Two archive time-stamps after the signature time-stamp. The second one's
+# data is the two HashDataInfo octets one after the other.
+cat "$WORK/sigvalue.c14n" "$WORK/signedprops.c14n" > "$WORK/sv-sp.bin"
+stamp_checked "$WORK/sigvalue.c14n" "$WORK/archive1.der"
+stamp_checked "$WORK/sv-sp.bin" "$WORK/archive2.der"
+with_unsigned "$OUT/signed-archive.xml" \
+    "$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/archive1.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/archive2.der" "#$sv_id" "#$sp_id")"
+written signed-archive.xml
+
+# The archive token over the SignatureValue octets followed by a line feed.
+with_unsigned "$OUT/tampered-archive.xml" \
+    "$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/other.der" "#$sv_id")"
+written tampered-archive.xml
+
+# Time-stamped data drawn from an address that serves neither certificates nor CRLs.
+with_unsigned "$OUT/external-other.xml" \
+    "$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id" "http://example.org/other.xml")"
+written external-other.xml
+
+# object_first FILE ELEMENT: ELEMENT put first inside ds:Object (the
+# signature stays valid: Object is outside the signed references, except
+# for SignedProperties).
+object_first() {
+    FIRST="$2" edit "$1" "
+import os
+s = re.sub(r'(<ds:Object [^>]*>)', lambda m: m.group(1) + os.environ['FIRST'], s, count=1)"
+}
+drop_key_info() { edit "$1" 's = re.sub(r"<KeyInfo>.*?</KeyInfo>", "", s, count=1, flags=re.S)'; }
+
+cp "$WORK/ts-signed.xml" "$OUT/qpref-page.xml"
+object_first "$OUT/qpref-page.xml" '<QualifyingPropertiesReference URI="http://example.org/page.html"/>'
+verify "$OUT/qpref-page.xml" signer
+written qpref-page.xml
+
+cp "$WORK/ts-signed.xml" "$OUT/qpref-uppercase.xml"
+drop_key_info "$OUT/qpref-uppercase.xml"
+object_first "$OUT/qpref-uppercase.xml" \
+    "<QualifyingPropertiesReference URI=\"http://pki.invalid/PKI/CERT/?$(cert_sha1_b64 "$PKI/certs/signer.pem")\"/>"
+verify "$OUT/qpref-uppercase.xml" signer
+written qpref-uppercase.xml
+
+cp "$WORK/ts-signed.xml" "$OUT/signed-digest-only.xml"
+drop_key_info "$OUT/signed-digest-only.xml"
+verify "$OUT/signed-digest-only.xml" signer
+written signed-digest-only.xml
+
+# The service's answer for the signer, time-stamped through an external
+# reference without a fragment: the data is the inclusive canonical form of
+# the answer document's root element.
+if [ -n "$SERVICE_URL" ]; then
+    signer_hex=$(openssl x509 -in "$PKI/certs/signer.pem" -outform DER | openssl dgst -sha1 -hex | sed 's/^.*= *//' | tr 'a-f' 'A-F')
+    curl -fsS -o "$WORK/answer.xml" "$SERVICE_URL/pki/cert/?hex&$signer_hex" ||
+        { echo "make.sh: the service at $SERVICE_URL gives no answer for the signer" >&2; exit 1; }
+    xmllint --c14n "$WORK/answer.xml" > "$WORK/answer.c14n"
+    # The document's canonical form is its root element's only when nothing
+    # but the root (and an XML declaration) makes up the document.
+    if grep -q '<?' "$WORK/answer.c14n" || [ "$(head -c1 "$WORK/answer.c14n")" != "<" ]; then
+        echo "make.sh: the service answer holds more than its root element" >&2; exit 1
+    fi
+    stamp_checked "$WORK/answer.c14n" "$WORK/answer.der"
+    with_unsigned "$OUT/signed-external-cert.xml" \
+        "$(time_stamp ArchiveTimeStamp "$WORK/answer.der" "http://pki.invalid/pki/cert/?hex&$signer_hex")"
+    written signed-external-cert.xml
+
+    # The same token, but the reference names the issuing CA's answer instead.
+    ca_hex=$(openssl x509 -in "$PKI/certs/issuing-ca.pem" -outform DER | openssl dgst -sha1 -hex | sed 's/^.*= *//' | tr 'a-f' 'A-F')
+    with_unsigned "$OUT/tampered-external-cert.xml" \
+        "$(time_stamp ArchiveTimeStamp "$WORK/answer.der" "http://pki.invalid/pki/cert/?hex&$ca_hex")"
+    written tampered-external-cert.xml
+fi
