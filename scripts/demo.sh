@@ -28,7 +28,7 @@ export SOFTHSM2_CONF=$(bash tools/test-pki/make-token.sh "$WORK/hsm" "$WORK/pki"
 "$ROOT/build/bin/tessal-pki-service" --root "$WORK/pki" --listen 127.0.0.1:0 >"$WORK/service.out" 2>"$WORK/service.err" &
 SERVICE_PID=$!
 PORT=""
-for _ in $(seq 100); do
+for _ in $(seq 400); do  # up to 20 s on a loaded machine
     PORT=$(head -n1 "$WORK/service.out" 2>/dev/null || true)
     [ -n "$PORT" ] && break
     sleep 0.05

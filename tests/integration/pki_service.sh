@@ -24,7 +24,7 @@ start() {  # start ARGS... : starts the service on a free port, sets PORT and PI
     "$SERVICE" --listen 127.0.0.1:0 "$@" >"$D/out" 2>"$D/err" &
     PID=$!; pids+=("$PID")
     PORT=""
-    for _ in $(seq 100); do
+    for _ in $(seq 400); do  # up to 20 s on a loaded machine
         PORT=$(head -n1 "$D/out" 2>/dev/null)
         [ -n "$PORT" ] && break
         sleep 0.05

@@ -31,7 +31,7 @@ subject=$(name_text "$P/certs/signer.pem" subject)
 "$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
 PID=$!
 PORT=""
-for _ in $(seq 100); do
+for _ in $(seq 400); do  # up to 20 s on a loaded machine
     PORT=$(head -n1 "$D/service.out" 2>/dev/null)
     [ -n "$PORT" ] && break
     sleep 0.05

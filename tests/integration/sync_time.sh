@@ -22,7 +22,7 @@ with socketserver.TCPServer(("127.0.0.1", 0), Quiet) as s:
     s.serve_forever()
 PY
 SERVER=$!
-for _ in $(seq 100); do [ -s "$D/port" ] && break; sleep 0.1; done
+for _ in $(seq 400); do [ -s "$D/port" ] && break; sleep 0.1; done
 PORT=$(cat "$D/port")
 # A port that refuses connections: bound and closed again.
 DEAD=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
