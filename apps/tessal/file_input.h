@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessal::cli {
 
@@ -8,5 +9,13 @@ namespace tessal::cli {
 // (a directory included, which the stream library would otherwise answer
 // with an exception in the middle of reading).
 std::optional<std::string> readFileBytes(const std::string& path);
+
+// The FILE argument of a one-file command (`tessal COMMAND [--json] FILE`):
+// "--help" prints `help`, "--" ends the options, `--json` sets *json when the
+// command takes it. An exit status when the command ends here (0 after help,
+// 2 for a usage error, 1 when the file cannot be read); otherwise FILE's bytes
+// are in `bytes`.
+std::optional<int> takeFileArgument(const std::string& command, const char* help, const std::vector<std::string>& args,
+                                    std::string& bytes, bool* json = nullptr);
 
 }  // namespace tessal::cli

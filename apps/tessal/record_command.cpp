@@ -1,8 +1,6 @@
 #include "record_command.h"
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 
 #include "certs/certificate_record.h"
@@ -80,40 +78,6 @@ Input classify(const std::string& bytes) {
     return {Form::Base64, pemBody(text)};
 }
 
-int usage(const std::string& command, const std::string& message) {
-    std::cerr << "tessal " << command << ": " << message << "\n(see 'tessal " << command << " --help')\n";
-    return 2;
-}
-
-// The one FILE argument and its bytes; an exit status when there is nothing to read.
-std::optional<int> readInput(const std::string& command, const char* help, const std::vector<std::string>& args,
-                             std::string& bytes) {
-    std::vector<std::string> files;
-    bool options = true;
-    for (const std::string& arg : args) {
-        if (options && (arg == "--help" || arg == "-h")) {
-            std::cout << help;
-            return 0;
-        }
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            return usage(command, "unknown option '" + arg + "'");
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty()) return usage(command, "FILE is missing");
-    if (files.size() > 1) return usage(command, "only one FILE is taken");
-    std::optional<std::string> read = readFileBytes(files[0]);
-    if (read) bytes = std::move(*read);
-    if (!read) {
-        std::cerr << "tessal " << command << ": cannot read '" << files[0] << "'\n";
-        return 1;
-    }
-    return std::nullopt;
-}
-
 void member(std::string& out, const char* name, const diag::Utf8Text& value) {
     out += out.size() > 1 ? "," : "";
     out += "\"";
@@ -134,7 +98,7 @@ int failed(const diag::ErrorRecord& error, const std::string& what) {
 
 int runCert(const std::vector<std::string>& args) {
     std::string bytes;
-    if (const std::optional<int> status = readInput("cert", kCertHelp, args, bytes)) return *status;
+    if (const std::optional<int> status = takeFileArgument("cert", kCertHelp, args, bytes)) return *status;
 
     certs::CertificateRecord record;
     const Input input = classify(bytes);
@@ -172,7 +136,7 @@ int runCert(const std::vector<std::string>& args) {
 
 int runCrl(const std::vector<std::string>& args) {
     std::string bytes;
-    if (const std::optional<int> status = readInput("crl", kCrlHelp, args, bytes)) return *status;
+    if (const std::optional<int> status = takeFileArgument("crl", kCrlHelp, args, bytes)) return *status;
 
     const Input input = classify(bytes);
     std::string document;

@@ -24,16 +24,6 @@ constexpr int kCertificateMissingMessage = 71;
 
 }  // namespace
 
-std::optional<platform::DigestKind> digestKindOf(AlgId algId) {
-    switch (algId == 0 ? CALG_SHA1 : algId) {
-        case CALG_SHA1: return platform::DigestKind::Sha1;
-        case CALG_SHA_256: return platform::DigestKind::Sha256;
-        case CALG_SHA_384: return platform::DigestKind::Sha384;
-        case CALG_SHA_512: return platform::DigestKind::Sha512;
-        default: return std::nullopt;
-    }
-}
-
 CryptoContext::CryptoContext() = default;
 
 CryptoContext::CryptoContext(const CryptoContext& other) : certificates(other.certificates) {

@@ -61,7 +61,4 @@ protected:
     std::unique_ptr<platform::HashObject> hash_;
 };
 
-// The digest kind of an AlgId (0 is SHA-1); nothing for an unknown one.
-std::optional<platform::DigestKind> digestKindOf(AlgId algId);
-
 }  // namespace tessal::crypto

@@ -15,7 +15,11 @@ constexpr std::array<DigestAlgorithm, 4> kAlgorithms{{
     {CALG_SHA_512, "http://www.w3.org/2001/04/xmlenc#sha512", "http://www.w3.org/2001/04/xmldsig-more#rsa-sha512", 64},
 }};
 
-std::optional<platform::DigestKind> kindOf(AlgId algId) {
+}  // namespace
+
+std::span<const DigestAlgorithm> digestAlgorithms() { return kAlgorithms; }
+
+std::optional<platform::DigestKind> digestKindOf(AlgId algId) {
     switch (algId == 0 ? CALG_SHA1 : algId) {
         case CALG_SHA1: return platform::DigestKind::Sha1;
         case CALG_SHA_256: return platform::DigestKind::Sha256;
@@ -25,9 +29,6 @@ std::optional<platform::DigestKind> kindOf(AlgId algId) {
     }
 }
 
-}  // namespace
-
-std::span<const DigestAlgorithm> digestAlgorithms() { return kAlgorithms; }
 
 const DigestAlgorithm* digestAlgorithmOf(AlgId algId) {
     if (algId == 0) algId = CALG_SHA1;
@@ -60,7 +61,7 @@ std::optional<AlgId> algIdOfSignatureUri(std::string_view uri) {
 
 std::optional<data::Bytes> digestOf(const std::uint8_t* data, std::size_t size, AlgId algId) {
     if (data == nullptr || size == 0) return std::nullopt;
-    const auto kind = kindOf(algId);
+    const auto kind = digestKindOf(algId);
     if (!kind) return std::nullopt;
     return platform::computeDigest(*kind, data, size);
 }

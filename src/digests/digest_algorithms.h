@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "data/codecs.h"
+#include "platform/digest.h"
 
 namespace tessal::crypto {
 
@@ -36,6 +37,9 @@ const DigestAlgorithm* digestAlgorithmOf(AlgId algId);
 // The entry whose DigestMethod / SignatureMethod URI equals `uri` exactly.
 const DigestAlgorithm* digestAlgorithmByDigestUri(std::string_view uri);
 const DigestAlgorithm* digestAlgorithmBySignatureUri(std::string_view uri);
+
+// The digest kind of an AlgId (0 is SHA-1); nothing for an unknown one.
+std::optional<platform::DigestKind> digestKindOf(AlgId algId);
 
 std::optional<AlgId> algIdOfDigestUri(std::string_view uri);
 std::optional<AlgId> algIdOfSignatureUri(std::string_view uri);

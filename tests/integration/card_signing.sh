@@ -15,6 +15,7 @@ VPCD=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
 D=$(mktemp -d)
 SERVICE_PID=""; PCSCD_PID=""; VICC_PID=""
 source "$(dirname "$0")/lib/assertions.sh"
+source "$(dirname "$0")/lib/pki_service_start.sh"
 source "$(dirname "$0")/lib/pki_texts.sh"
 
 stop_vicc() {
@@ -50,14 +51,8 @@ bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" card 1234 signer)
 subject=$(name_text "$P/certs/signer.pem" subject)
 
-"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
-SERVICE_PID=$!
-PORT=""
-for _ in $(seq 400); do  # up to 20 s on a loaded machine
-    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
-    [ -n "$PORT" ] && break
-    sleep 0.05
-done
+start_pki_service "$SERVICE" "$P" "$D"
+SERVICE_PID=$PID
 
 # The desktop prompt: answers every Assuan command, and GETPIN with the PIN
 # in $D/pin; records the commands it was given.

@@ -15,6 +15,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/lib/assertions.sh"
+source "$(dirname "$0")/lib/pki_service_start.sh"
 source "$(dirname "$0")/lib/pki_texts.sh"
 
 if ! command -v softhsm2-util >/dev/null || ! command -v pkcs11-tool >/dev/null; then
@@ -28,14 +29,7 @@ export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" de
     signer signer-no-code signer-expired signer-foreign signer-revoked)
 subject=$(name_text "$P/certs/signer.pem" subject)
 
-"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
-PID=$!
-PORT=""
-for _ in $(seq 400); do  # up to 20 s on a loaded machine
-    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
-    [ -n "$PORT" ] && break
-    sleep 0.05
-done
+start_pki_service "$SERVICE" "$P" "$D"
 cat > "$D/tessal.conf" <<CONF
 [SOFTWARE\\Classes\\Tessal.Sign]
 defaultPkiDomain = 127.0.0.1:$PORT

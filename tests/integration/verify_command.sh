@@ -15,20 +15,14 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/lib/assertions.sh"
+source "$(dirname "$0")/lib/pki_service_start.sh"
 
 P="$D/pki"
 S="$D/sig"
 bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
 
 # The service runs before the signatures are made: some of them time-stamp its answers.
-"$SERVICE" --root "$P" --listen 127.0.0.1:0 >"$D/service.out" 2>"$D/service.err" &
-PID=$!
-PORT=""
-for _ in $(seq 400); do  # up to 20 s on a loaded machine
-    PORT=$(head -n1 "$D/service.out" 2>/dev/null)
-    [ -n "$PORT" ] && break
-    sleep 0.05
-done
+start_pki_service "$SERVICE" "$P" "$D"
 if [ -z "$PORT" ]; then
     cat "$D/service.err" >&2
     echo "FAIL: the certificate service did not start" >&2
