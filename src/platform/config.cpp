@@ -45,64 +45,63 @@ std::string configFilePath() {
     return std::string(kDefaultConfigFile);
 }
 
-std::optional<std::string> configValue(std::string_view section, std::string_view name) {
-    std::ifstream in(configFilePath(), std::ios::binary);
-    if (!in) return std::nullopt;
+namespace {
 
-    std::optional<std::string> found;
-    bool inSection = false;
+// Calls `visit` with each line of the configuration file, byte-order mark
+// removed and blanks trimmed; false when the file cannot be opened.
+template <typename Visit>
+bool forEachLine(Visit&& visit) {
+    std::ifstream in(configFilePath(), std::ios::binary);
+    if (!in) return false;
     bool firstLine = true;
     std::string raw;
     while (std::getline(in, raw)) {
         std::string_view line = raw;
         if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
         firstLine = false;
-        line = trimmed(line);
-        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+        visit(trimmed(line));
+    }
+    return true;
+}
 
+}  // namespace
+
+std::optional<std::string> configValue(std::string_view section, std::string_view name) {
+    std::optional<std::string> found;
+    bool inSection = false;
+    forEachLine([&](std::string_view line) {
+        if (line.empty() || line.front() == ';' || line.front() == '#') return;
         if (line.front() == '[') {
             // A section header without its closing bracket is skipped and
             // leaves the current section as it was.
-            if (line.back() != ']') continue;
-            inSection = sameName(trimmed(line.substr(1, line.size() - 2)), section);
-            continue;
+            if (line.back() == ']') inSection = sameName(trimmed(line.substr(1, line.size() - 2)), section);
+            return;
         }
-        if (!inSection) continue;
-
+        if (!inSection) return;
         const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
+        if (eq == std::string_view::npos) return;
         const std::string_view key = trimmed(line.substr(0, eq));
-        if (key.empty() || !sameName(key, name)) continue;
+        if (key.empty() || !sameName(key, name)) return;
         // A value given twice: the later line wins, as a later edit would.
         found = std::string(unquoted(trimmed(line.substr(eq + 1))));
-    }
+    });
     return found;
 }
 
 std::vector<std::string> configSubsections(std::string_view prefix) {
     std::vector<std::string> names;
-    std::ifstream in(configFilePath(), std::ios::binary);
-    if (!in) return names;
-
-    bool firstLine = true;
-    std::string raw;
-    while (std::getline(in, raw)) {
-        std::string_view line = raw;
-        if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-        firstLine = false;
-        line = trimmed(line);
-        if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
-
+    forEachLine([&](std::string_view line) {
+        if (line.size() < 2 || line.front() != '[' || line.back() != ']') return;
         const std::string_view section = trimmed(line.substr(1, line.size() - 2));
-        if (section.size() <= prefix.size() + 1 || section[prefix.size()] != '\\') continue;
-        if (!sameName(section.substr(0, prefix.size()), prefix)) continue;
+        if (section.size() <= prefix.size() + 1 || section[prefix.size()] != '\\') return;
+        if (!sameName(section.substr(0, prefix.size()), prefix)) return;
         // Only direct subsections: deeper ones belong to a subsection.
         const std::string_view name = section.substr(prefix.size() + 1);
-        if (name.find('\\') != std::string_view::npos) continue;
+        if (name.find('\\') != std::string_view::npos) return;
         bool seen = false;
         for (const std::string& earlier : names) seen = seen || sameName(earlier, name);
         if (!seen) names.emplace_back(name);
-    }
+    });
     return names;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/evp_digest.h"
 #include "platform/last_error.h"
 #include "platform/software_hash.h"
 
@@ -28,15 +29,6 @@ void fail(std::uint32_t code) {
     setLastError(code);
 }
 
-const EVP_MD* mdOf(DigestKind kind) {
-    switch (kind) {
-        case DigestKind::Sha1: return EVP_sha1();
-        case DigestKind::Sha256: return EVP_sha256();
-        case DigestKind::Sha384: return EVP_sha384();
-        case DigestKind::Sha512: return EVP_sha512();
-    }
-    return nullptr;
-}
 
 struct MdContext {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
@@ -52,7 +44,7 @@ public:
 
     // False when libcrypto cannot set up the digest.
     bool start() {
-        const EVP_MD* md = mdOf(kind_);
+        const EVP_MD* md = evpDigestOf(kind_);
         return md && context_.ctx && EVP_DigestInit_ex(context_.ctx, md, nullptr) == 1;
     }
 
@@ -111,7 +103,7 @@ public:
         }
         const auto digest = hash.value();
         if (!digest) return false;  // the hash has set the last error
-        const EVP_MD* md = mdOf(hash.kind());
+        const EVP_MD* md = evpDigestOf(hash.kind());
         if (!md) {
             fail(kNteBadAlgorithm);
             return false;
@@ -142,7 +134,7 @@ private:
 }  // namespace
 
 std::unique_ptr<HashObject> createSoftwareHash(DigestKind kind) {
-    if (!mdOf(kind)) {
+    if (!evpDigestOf(kind)) {
         fail(kNteBadAlgorithm);
         return nullptr;
     }

@@ -2,15 +2,13 @@
 
 #include <openssl/evp.h>
 
+#include "platform/crypto_provider.h"
+#include "platform/evp_digest.h"
 #include "platform/last_error.h"
 
 namespace tessal::platform {
 
-namespace {
-
-constexpr std::uint32_t kNteFail = 0x80090020u;
-
-const EVP_MD* mdOf(DigestKind kind) {
+const EVP_MD* evpDigestOf(DigestKind kind) {
     switch (kind) {
         case DigestKind::Sha1: return EVP_sha1();
         case DigestKind::Sha256: return EVP_sha256();
@@ -19,6 +17,10 @@ const EVP_MD* mdOf(DigestKind kind) {
     }
     return nullptr;
 }
+
+namespace {
+
+
 
 }  // namespace
 
@@ -64,7 +66,7 @@ DigestStream& DigestStream::operator=(DigestStream&& other) noexcept {
 bool DigestStream::ok() const { return ready_; }
 
 bool DigestStream::reset() {
-    ready_ = context_ && context_->ctx != nullptr && EVP_DigestInit_ex(context_->ctx, mdOf(kind_), nullptr) == 1;
+    ready_ = context_ && context_->ctx != nullptr && EVP_DigestInit_ex(context_->ctx, evpDigestOf(kind_), nullptr) == 1;
     if (!ready_) setLastError(kNteFail);
     return ready_;
 }
