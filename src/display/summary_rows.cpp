@@ -153,7 +153,9 @@ void appendVerdicts(std::vector<SummaryRow>& rows, const xml::SignatureInfo& inf
             rows.push_back(verdictRow(20, true, timeStamped ? texts::kCertificateWasValid : texts::kCertificateValid));
         }
     }
-    if (signer.revocationList.hasCrl()) {
+    // A CRL lookup that failed (no CRL of the issuer, or one that lists the
+    // signer) leaves its reason in the CRL record, with or without a CRL.
+    if (signer.revocationList.hasCrl() || signer.revocationList.holdsError()) {
         // Any CRL error counts against the certificate: revocation could not be ruled out.
         if (signer.revocationList.holdsError()) {
             rows.push_back(verdictRow(20, false, texts::kCertificateRevoked));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <unordered_map>
 #include <vector>
+#include "pki/answer_match.h"
 #include "platform/cache_folder.h"
 #include "platform/file_system.h"
 #include "pki/store_lock.h"
@@ -73,6 +74,14 @@ bool endsWith(std::string_view text, std::string_view ending) {
     return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
 }
 
+// A wrong answer leaves no certificate behind for a caller to use by mistake.
+void refuseAnswer(certs::CertificateRecord& result) {
+    diag::ErrorRecord why = result.error();
+    diag::recordErrorCode(why, 0, kCertificateAnswerPlace, kCertificateNotFoundMessage);
+    result = certs::CertificateRecord();
+    result.error() = why;
+}
+
 }  // namespace certificate_store_detail
 
 std::unique_ptr<PkiClient> openCertificateSource() {
@@ -94,6 +103,10 @@ void loadCertificateCache() {
         if (!platform::readPrivateFile(*folder + "/" + entry.name, bytes) || bytes.empty()) continue;
         certs::CertificateRecord record;
         if (!record.parse(bytes.data(), bytes.size()) || !record.fromXml() || record.holdsError()) continue;
+        // A file is named by the identifier of the certificate it holds; one
+        // that holds another certificate is not trusted to hold either.
+        const std::string_view id = std::string_view(entry.name).substr(0, entry.name.size() - kCacheFileEnding.size());
+        if (!certificateAnswersKey(record, CertByHash, id)) continue;
         addCertificate(record);
     }
 }
@@ -137,6 +150,12 @@ bool findCertificate(certs::CertificateRecord& result, PkiSource& client, PkiQue
     }
     const ResponseBody& body = client.body();
     if (!result.parse(body.data(), body.size()) || !result.fromXml()) return false;
+    // Only the certificate that was asked for is kept: a wrong answer stored
+    // under its own keys would be found later in place of the right one.
+    if (!certificateAnswersKey(result, query.kind, query.key)) {
+        certificate_store_detail::refuseAnswer(result);
+        return false;
+    }
     certificate_store_detail::writeToCache(result, body);
     addCertificate(result);
     return true;

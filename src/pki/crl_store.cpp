@@ -6,12 +6,14 @@
 #include "certs/crl_record.h"
 #include "pki/pki_client.h"
 #include "pki/query_kind.h"
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+#include "pki/answer_match.h"
 #include "pki/store_lock.h"
 #include "pki/store_query.h"
 
@@ -43,9 +45,36 @@ std::int64_t now() {
         .count();
 }
 
-enum class ListAnswer { Found, Stale, Unavailable };
+enum class ListAnswer { Found, Stale, Unavailable, Unknown };
 
-// One lookup by name in the current list, when the list is fresh.
+// The lookup found no CRL for its key: the result keeps the reasons gathered
+// in `why` and no CRL, so nothing is decided with one it held before.
+void refuse(certs::CrlRecord& result, diag::ErrorRecord why) {
+    diag::recordErrorCode(why, 0, kCrlAnswerPlace, kCrlNotFoundMessage);
+    result = certs::CrlRecord();
+    result.error() = std::move(why);
+}
+
+// The service's answer to a request by name, when it is the CRL of that name.
+std::optional<certs::CrlRecord> fetchNamed(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
+    diag::ErrorRecord why;
+    if (!client.request(key, CrlByName)) {
+        why.merge(client.error());
+        refuse(result, std::move(why));
+        return std::nullopt;
+    }
+    certs::CrlRecord fetched(client.body().data(), client.body().size());
+    if (fetched.holdsError()) why.merge(fetched.error());
+    if (fetched.holdsError() || !crlAnswersKey(fetched, CrlByName, key)) {
+        refuse(result, std::move(why));
+        return std::nullopt;
+    }
+    return fetched;
+}
+
+// One lookup by name in the current list, when the list is fresh. A key
+// that is the name of a listed CRL finds that CRL; otherwise a long key is
+// asked of the service by name and a short one is a position in the list.
 ListAnswer lookUpCurrent(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
     const std::int64_t at = now();
     std::lock_guard lock(storeLock());
@@ -53,24 +82,20 @@ ListAnswer lookUpCurrent(PkiSource& client, certs::CrlRecord& result, const std:
     if (s.current.empty() || at - s.refreshedAt >= kCurrentCrlLifetime) return ListAnswer::Unavailable;
 
     std::size_t position = 0;
-    if (key.size() > kMaxPositionKey) {
-        std::optional<std::size_t> named;
-        for (std::size_t i = 0; i < s.names.size(); ++i) {
-            if (s.names[i] == key) named = i;
-            if (named) break;
-        }
-        if (!named && client.request(key, CrlByName)) {
-            certs::CrlRecord fetched(client.body().data(), client.body().size());
-            if (!fetched.holdsError()) {
-                s.current.push_back(fetched);
-                s.names.push_back(key);
-                result = fetched;
-                // A CRL past its next update says nothing about today; it is
-                // as stale as one found in the list.
-                return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
-            }
-        }
-        position = named.value_or(0);
+    const auto named = std::find(s.names.begin(), s.names.end(), key);
+    if (named != s.names.end()) {
+        position = static_cast<std::size_t>(named - s.names.begin());
+    } else if (key.size() > kMaxPositionKey) {
+        // A name the service does not know has no CRL: another authority's
+        // list in its place would clear certificates it never saw.
+        std::optional<certs::CrlRecord> fetched = fetchNamed(client, result, key);
+        if (!fetched) return ListAnswer::Unknown;
+        s.current.push_back(*fetched);
+        s.names.push_back(key);
+        result = *fetched;
+        // A CRL past its next update says nothing about today; it is as
+        // stale as one found in the list.
+        return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
     } else {
         position = currentCrlPosition(key, s.current.size());
     }
@@ -81,6 +106,7 @@ ListAnswer lookUpCurrent(PkiSource& client, certs::CrlRecord& result, const std:
 bool findByName(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
     ListAnswer answer = lookUpCurrent(client, result, key);
     if (answer == ListAnswer::Found) return true;
+    if (answer == ListAnswer::Unknown) return false;
     if (!refreshCurrentCrls(client)) {
         result.error().merge(client.error());
         return false;
@@ -104,6 +130,11 @@ bool findByHash(PkiSource& client, certs::CrlRecord& result, const std::string& 
     }
     result = certs::CrlRecord(client.body().data(), client.body().size());
     if (result.holdsError()) return false;
+    // Only the CRL that was asked for is kept (and handed on).
+    if (!crlAnswersKey(result, CrlByHash, key)) {
+        refuse(result, result.error());
+        return false;
+    }
     std::lock_guard lock(storeLock());
     store().records.insert_or_assign(result.id().str(), result);
     return true;

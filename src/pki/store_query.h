@@ -22,10 +22,14 @@ struct StoreQuery {
 inline constexpr int kCrlUrlSplitPlace = 701;
 inline constexpr int kCrlUrlWordPlace = 702;
 inline constexpr int kCrlKindPlace = 703;
+// The service answered a CRL other than the one the key names.
+inline constexpr int kCrlAnswerPlace = 704;
 inline constexpr int kCertificateUrlSplitPlace = 901;
 inline constexpr int kCertificateUrlNamePlace = 902;
 inline constexpr int kCertificateUrlWordPlace = 903;
 inline constexpr int kCertificateKindPlace = 904;
+// The service answered a certificate other than the one the key names.
+inline constexpr int kCertificateAnswerPlace = 905;
 inline constexpr int kBadUrlMessage = 25;
 inline constexpr int kCertificateNotFoundMessage = 67;
 inline constexpr int kCrlNotFoundMessage = 69;

@@ -288,4 +288,15 @@ std::vector<RevokedEntry> Crl::entries() const {
     return out;
 }
 
+bool Crl::issuedFor(const Certificate& subject, const Certificate& issuer) const {
+    if (!handle_ || !subject.handle_ || !issuer.handle_) return false;
+    const X509_NAME* listIssuer = X509_CRL_get_issuer(crl(handle_));
+    if (X509_NAME_cmp(listIssuer, X509_get_issuer_name(cert(subject.handle_))) != 0 ||
+        X509_NAME_cmp(listIssuer, X509_get_subject_name(cert(issuer.handle_))) != 0) {
+        return false;
+    }
+    EVP_PKEY* key = X509_get0_pubkey(cert(issuer.handle_));
+    return key && X509_CRL_verify(crl(handle_), key) == 1;
+}
+
 }  // namespace tessal::platform

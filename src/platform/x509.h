@@ -59,6 +59,7 @@ public:
     bool signedBy(const Certificate& issuer) const;
 
 private:
+    friend class Crl;
     void* handle_ = nullptr;  // X509*
     ByteBlock der_;
 };
@@ -86,6 +87,11 @@ public:
     // Nothing when the list carries no NextUpdate.
     std::optional<std::int64_t> nextUpdate() const;
     std::vector<RevokedEntry> entries() const;
+
+    // True when the list speaks for `subject`'s issuer: its issuer name is
+    // the one `subject` names as issuer, and the public key of `issuer` (a
+    // certificate of that name) verifies the list's signature.
+    bool issuedFor(const Certificate& subject, const Certificate& issuer) const;
 
 private:
     void* handle_ = nullptr;  // X509_CRL*

@@ -330,6 +330,11 @@ TEST_F(SummaryRowsTest, FaultsGiveBadVerdicts) {
     ASSERT_EQ(timed.size(), 5u);
     EXPECT_EQ(timed[2], "verdict 20 - Pasirašiusio asmens sertifikatas negaliojo laiko žymos formavimo metu");
     EXPECT_EQ(timed[3], "verdict 20 - Pasirašiusio asmens sertifikatas atšauktas");
+
+    // No CRL of the issuer could be had: the row still says revocation was not ruled out.
+    info.signer.revocationList = certs::CrlRecord();
+    info.signer.revocationList.error().code = 7;
+    EXPECT_EQ(verdictsOf(info)[3], "verdict 20 - Pasirašiusio asmens sertifikatas atšauktas");
 }
 
 TEST_F(SummaryRowsTest, TrustFollowsTheLastChainMember) {

@@ -155,6 +155,42 @@ TEST_F(StoreTest, CertificateFailures) {
     }
 }
 
+TEST_F(StoreTest, AnswerThatIsNotTheCertificateAskedForIsNeitherKeptNorCached) {
+    FakePkiSource source;
+    test::CertPlan askedPlan;
+    askedPlan.subject = {{"CN", "Prasytas"}};
+    const certs::CertificateRecord asked = decoded(test::makeCertificate(askedPlan));
+    test::CertPlan otherPlan;
+    otherPlan.subject = {{"CN", "Kitas"}};
+    otherPlan.serial = {0x22, 0x01};
+    otherPlan.key = test::otherRsaKey();
+    const std::string otherBody = test::certificateDocument(test::makeCertificate(otherPlan));
+
+    const std::pair<PkiQueryKind, std::string> keys[] = {
+        {CertByHash, asked.id().str()},
+        {CertByHash, asked.sha256Id().str()},
+        {CertByKeyHash, asked.keyHash().str()},
+        {CertBySubject, asked.subject().str()},
+        {CertByIssuerSerial, asked.issuer().str() + "&" + asked.serialNumber().str()},
+    };
+    for (const auto& [kind, key] : keys) {
+        source.answer(kind, key, otherBody);
+        for (int attempt = 0; attempt < 2; ++attempt) {  // the second must ask again
+            const std::size_t before = source.requests.size();
+            certs::CertificateRecord found;
+            EXPECT_FALSE(findCertificate(found, source, kind, key)) << kind;
+            EXPECT_EQ(source.requests.size(), before + 1) << kind;
+            EXPECT_FALSE(found.hasCertificate()) << kind;
+            EXPECT_EQ(found.error().code, diag::errorCode(905, 67)) << kind;
+        }
+    }
+    // The wrong certificate is not under its own keys either, nor on disk.
+    certs::CertificateRecord byName;
+    EXPECT_FALSE(findCertificate(byName, source, CertByCommonName, "kitas"));
+    EXPECT_FALSE(std::filesystem::exists(cache_.path() / "Tessal.Sign.Certs") &&
+                 !std::filesystem::is_empty(cache_.path() / "Tessal.Sign.Certs"));
+}
+
 TEST_F(StoreTest, CommonNameMissEndsWithTheClientsRefusal) {
     PkiClient client;
     certs::CertificateRecord found;
@@ -217,6 +253,9 @@ TEST_F(StoreTest, FetchedCertificateIsCachedAndFoundByTheNextProcess) {
     otherPlan.subject = {{"CN", "Kitas"}};
     const data::Bytes other = test::makeCertificate(otherPlan);
     test::writeWholeFile((folder / "other.xml").string(), test::certificateDocument(other));
+    // A certificate under a name that is not its identifier is not used either.
+    test::writeWholeFile((folder / "2222222222222222222222222222222222222222.crx").string(),
+                         test::certificateDocument(other));
 
     clearCertificateStoreForTesting();
     auto client = openCertificateSource();
@@ -334,7 +373,7 @@ TEST_F(CurrentCrlTest, ShortKeysArePositions) {
     serveCurrent(source, {"a ca", "b ca", "c ca"});
     ASSERT_TRUE(refreshCurrentCrls(source));
     const std::pair<std::string, std::string> cases[] = {
-        {"2", "c ca"}, {"7", "a ca"}, {"", "a ca"}, {"-1", "a ca"}, {"1x", "b ca"}, {"abc", "a ca"}};
+        {"2", "c ca"}, {"7", "a ca"}, {"", "a ca"}, {"-1", "a ca"}, {"1x", "b ca"}, {"abc", "a ca"}, {"c ca", "c ca"}};
     for (const auto& [key, issuer] : cases) {
         certs::CrlRecord found;
         ASSERT_TRUE(findCrl(source, found, CrlByName, key)) << key;
@@ -416,9 +455,22 @@ TEST_F(CurrentCrlTest, LongNameNotInTheListIsFetchedAndKept) {
     ASSERT_TRUE(findCrl(source, found, CrlByName, "1"));
     EXPECT_EQ(nameOf(found), "papildomas ca");
 
-    // A name the service does not know gives the first CRL.
-    ASSERT_TRUE(findCrl(source, found, CrlByName, "nezinomas ca"));
-    EXPECT_EQ(nameOf(found), "pirmas ca");
+    // A name the service does not know has no CRL; the one held before is gone.
+    EXPECT_FALSE(findCrl(source, found, CrlByName, "nezinomas ca"));
+    EXPECT_FALSE(found.hasCrl());
+    EXPECT_EQ(found.error().code, diag::errorCode(704, 69));
+
+    // Another authority's CRL answered for a name is neither handed on nor
+    // listed under that name.
+    source.clearError();
+    source.answer(CrlByName, "apsimetes ca", test::crlDocument(crlOf("pirmas ca")));
+    certs::CrlRecord impostor;
+    EXPECT_FALSE(findCrl(source, impostor, CrlByName, "apsimetes ca"));
+    EXPECT_FALSE(impostor.hasCrl());
+    EXPECT_EQ(impostor.error().code, diag::errorCode(704, 69));
+    const std::size_t asked = source.requests.size();
+    EXPECT_FALSE(findCrl(source, impostor, CrlByName, "apsimetes ca"));
+    EXPECT_EQ(source.requests.size(), asked + 1);
 }
 
 TEST_F(CurrentCrlTest, LongNameFetchedPastItsNextUpdateIsRefused) {
@@ -451,6 +503,16 @@ TEST_F(CurrentCrlTest, ByHashFromTheServiceThenFromTheStore) {
     const std::size_t before = source.requests.size();
     ASSERT_TRUE(findCrl(source, found, CrlByHash, current.id().str()));
     EXPECT_EQ(source.requests.size(), before);
+
+    // An answer that is another CRL than the hash names is not kept.
+    const std::string wrongKey(40, 'A');
+    source.answer(CrlByHash, wrongKey, test::crlDocument(der));
+    EXPECT_FALSE(findCrl(source, found, CrlByHash, wrongKey));
+    EXPECT_FALSE(found.hasCrl());
+    EXPECT_EQ(found.error().code, diag::errorCode(704, 69));
+    source.clearError();
+    EXPECT_FALSE(findCrl(source, found, CrlByHash, wrongKey));
+    EXPECT_EQ(source.requests.size(), before + 2);
 }
 
 TEST_F(CurrentCrlTest, CrlFailures) {

@@ -273,8 +273,9 @@ TEST_F(ContextTest, CertificatesNamedByUrlTakeTheirPlaceInTheChain) {
 // ---- revocation ----
 
 TEST_F(ContextTest, RevocationUsesTheIssuersCurrentCrl) {
-    {
+    {  // the issuer is found by name in the stores to verify the CRL
         CertificateContext context = makeContext(signer_);
+        serve(intermediate_);
         serveCurrentCrl(issuingCrl());
         EXPECT_TRUE(context.checkRevocation()) << context.error.text.str();
         EXPECT_TRUE(context.revocationList.hasCrl());
@@ -284,10 +285,13 @@ TEST_F(ContextTest, RevocationUsesTheIssuersCurrentCrl) {
         test::CrlPlan plan = issuingCrl();
         plan.revoked = {{0x03, 0x45}};
         CertificateContext context = makeContext(signer_);
+        serve(intermediate_);
         serveCurrentCrl(plan);
         EXPECT_FALSE(context.checkRevocation(test::secondsNow() - 10 * kDay));
         EXPECT_EQ(context.error.code, diag::errorCode(44, 12));
         EXPECT_NE(context.error.text.str().find("Sertifikatas atšauktas"), std::string::npos);
+        // The summary reads the outcome in the CRL's record.
+        EXPECT_EQ(context.revocationList.error().code, diag::errorCode(44, 12));
     }
     pki::clearCrlStoreForTesting();
     {  // a CRL past its next update at the time asked
@@ -295,6 +299,7 @@ TEST_F(ContextTest, RevocationUsesTheIssuersCurrentCrl) {
         plan.thisUpdate = test::secondsNow() - 3 * kDay;
         plan.nextUpdate = test::secondsNow() - 2 * kDay;
         CertificateContext context = makeContext(signer_);
+        serve(intermediate_);
         serveCurrentCrl(plan);
         EXPECT_FALSE(context.checkRevocation(test::secondsNow() - kDay));
         EXPECT_EQ(context.error.code, diag::errorCode(808, 70));
@@ -311,8 +316,45 @@ TEST_F(ContextTest, RevocationUsesTheIssuersCurrentCrl) {
     }
 }
 
+// A CRL decides only for its own issuer's certificates: one of another
+// authority, or one under the issuer's name that the issuer's key did not
+// sign, leaves the check failing instead of passing a listed certificate.
+TEST_F(ContextTest, OnlyTheIssuersOwnCrlDecides) {
+    test::CrlPlan otherAuthority;
+    otherAuthority.issuer = {{"O", "Kita Organizacija"}, {"CN", "Kita CA"}};
+    otherAuthority.signer = test::rsaKey();
+    test::CrlPlan forged = issuingCrl();
+    forged.signer = test::rsaKey();  // the issuer's name, the root's key
+    // Another authority's name is not the issuer's, so it is not found at
+    // all (704); the forged list is found under the name and then refused (47).
+    const std::pair<test::CrlPlan, int> cases[] = {{otherAuthority, 704}, {forged, 47}};
+    for (const auto& [plan, place] : cases) {
+        pki::clearCrlStoreForTesting();
+        CertificateContext context = makeContext(signer_);
+        serve(intermediate_);
+        serve(root_);
+        serveCurrentCrl(plan);
+        ASSERT_TRUE(context.verifyChain()) << context.error.text.str();
+        EXPECT_FALSE(context.checkRevocation());
+        EXPECT_FALSE(context.revocationList.hasCrl());
+        EXPECT_TRUE(context.revocationList.holdsError());
+        EXPECT_EQ(context.error.code, diag::errorCode(place, 69)) << context.error.text.str();
+    }
+
+    // A CRL that a signature names is held to the same rule.
+    pki::clearCrlStoreForTesting();
+    CertificateContext context = makeContext(signer_);
+    serve(intermediate_);
+    const std::string held = test::crlDocument(test::makeCrl(otherAuthority));
+    context.revocationList = certs::CrlRecord(held.data(), held.size());
+    EXPECT_FALSE(context.checkRevocation(test::secondsNow()));
+    EXPECT_EQ(context.error.code, diag::errorCode(47, 69));
+    EXPECT_TRUE(crls_->requests.empty());
+}
+
 TEST_F(ContextTest, ACheckNowFetchesAgainAndACheckAtATimeKeepsTheHeldCrl) {
     CertificateContext context = makeContext(signer_);
+    serve(intermediate_);
     // The context holds a CRL that lists the subject; the service's current one does not.
     test::CrlPlan listing = issuingCrl();
     listing.revoked = {{0x03, 0x45}};
