@@ -114,7 +114,6 @@ issue root-ca issuing-ca-markup '/C=LT/O=Norvata & Keldas <Bandymai>/CN=Norvata 
 issue issuing-ca-markup signer-markup "/C=LT/O=UAB Ąžuolynas/CN=Ona Žymaitė/UID=$USER_CODE" signer
 crl root-ca
 crl issuing-ca
-crl issuing-ca-markup
 crl foreign-ca
 
 cat "$OUT/certs/issuing-ca.pem" "$OUT/certs/root-ca.pem" > "$OUT/ca/chain.pem"
