@@ -11,6 +11,7 @@
 #include "diagnostics/error_record.h"
 #include "diagnostics/message_catalogue.h"
 #include "platform/clock.h"
+#include "xmlsig/xml_escape.h"
 
 namespace tessal::certs {
 
@@ -48,9 +49,9 @@ std::string certificateXml(std::string_view id, std::string_view derBase64) {
     std::string xml;
     xml.reserve(kXmlHead.size() + id.size() + 2 + derBase64.size() + kXmlTail.size());
     xml += kXmlHead;
-    xml += id;
+    xml += xml::xmlEscaped(id);
     xml += "\">";
-    xml += derBase64;
+    xml += xml::xmlEscaped(derBase64);
     xml += kXmlTail;
     return xml;
 }

@@ -7,6 +7,7 @@
 #include "diagnostics/error_record.h"
 #include "diagnostics/message_catalogue.h"
 #include "platform/clock.h"
+#include "xmlsig/xml_escape.h"
 
 namespace tessal::certs {
 
@@ -34,7 +35,7 @@ constexpr std::string_view kCrlTail =
 std::string crlXml(std::string_view derBase64) {
     std::string document;
     document.reserve(kCrlHead.size() + derBase64.size() + kCrlTail.size());
-    document.append(kCrlHead).append(derBase64).append(kCrlTail);
+    document.append(kCrlHead).append(xml::xmlEscaped(derBase64)).append(kCrlTail);
     return document;
 }
 

@@ -73,8 +73,11 @@ bool SignerContext::meetsSystemRequirements() {
     error().lastError = 0;
     error().code = 0;
 
+    // Both tests run even when the first fails, so a refusal names every reason.
     certs::CertificateRecord& subject = certificates.subject;
-    if (!subject.checkOrganisation() || !subject.checkValidity()) {
+    const bool fromOrganisation = subject.checkOrganisation();
+    const bool validNow = subject.checkValidity();
+    if (!fromOrganisation || !validNow) {
         error().merge(subject.error());
         return false;
     }

@@ -6,6 +6,7 @@
 #include "certs/certificate_record.h"
 #include "data/codecs.h"
 #include "pki/request_url.h"
+#include "xades/covered_elements.h"
 #include "xades/time_stamp_check.h"
 #include "xades/xades_texts.h"
 
@@ -157,7 +158,7 @@ bool collectTimeStamps(VerificationJob& job, xmlNodePtr unsignedProperties, xmlN
 
 }  // namespace
 
-bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNodePtr object) {
+bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNodePtr object, CoveredParts covered) {
     // The KeyInfo certificate's own decoding failures stay out of the job.
     const certs::CertificateRecord keyInfoCertificate = certs::CertificateRecord::fromKeyInfo(keyInfo);
 
@@ -168,6 +169,7 @@ bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNode
         return false;
     }
 
+    xmlNodePtr lastSignedProperties = nullptr;
     xmlNodePtr signedProperties = nullptr;
     xmlNodePtr unsignedProperties = nullptr;
     for (xmlNodePtr child = parts.qualifyingProperties->children; child; child = child->next) {
@@ -176,15 +178,25 @@ bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNode
             record(job, 475, kMalformedMessage);
             return false;
         }
-        if (nameIs(child, "SignedProperties")) signedProperties = child;
+        if (nameIs(child, "SignedProperties")) {
+            lastSignedProperties = child;
+            if (child == covered.signedProperties) signedProperties = child;
+        }
         if (nameIs(child, "UnsignedProperties")) unsignedProperties = child;
     }
-    if (!signedProperties) {
+    if (!lastSignedProperties) {
         record(job, 471, kMissingPartMessage, {kConformanceText});
         return false;
     }
-    if (!attributeText(signedProperties, "Id")) {
+    if (!attributeText(lastSignedProperties, "Id")) {
         record(job, 476, kMalformedMessage);
+        return false;
+    }
+    // A SignedProperties that no Reference covers (a copy placed beside the
+    // real one, or the real one with a copy elsewhere taking its Id) is not
+    // read: its SigningCertificate would name a certificate nobody signed.
+    if (!signedProperties) {
+        record(job, 477, kMissingPartMessage, {kConformanceText});
         return false;
     }
     xmlNodePtr signingCertificate = elementByName(signedProperties, "SigningCertificate");
@@ -213,8 +225,16 @@ bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNode
             ok = false;
         }
     }
-    if (signatureTimeStamp && !checkTimeStamp(job, signatureTimeStamp, job.signatureTimeStampContext, earlier)) {
-        ok = false;
+    if (signatureTimeStamp) {
+        if (!checkTimeStamp(job, signatureTimeStamp, job.signatureTimeStampContext, earlier)) {
+            ok = false;
+        } else if (!timeStampCovers(job, signatureTimeStamp, covered.signatureValue)) {
+            // A genuine token over some other data (another signature's
+            // value, say) proves nothing about when this signature existed.
+            record(job, 466, kMalformedMessage);
+            job.signatureTimeStampContext.generationTime.reset();
+            ok = false;
+        }
     }
 
     crypto::VerifierContext& verifier = job.verifier;

@@ -14,6 +14,7 @@
 #include "xmlsig/canonicalisation.h"
 #include "xmlsig/libxml_owners.h"
 #include "xmlsig/message_header.h"
+#include "xmlsig/xml_escape.h"
 
 namespace tessal::xml {
 
@@ -62,7 +63,9 @@ constexpr std::string_view kPropertiesNamespaces =
 constexpr std::string_view kSignedInfoNamespace = " xmlns=\"http://www.w3.org/2000/09/xmldsig#\"";
 
 // Fills each "%s" of a template with the next text, as they come; the texts
-// are never read as formats themselves.
+// are never read as formats themselves. Values go in through xmlEscaped();
+// only the namespace declarations and the signature's own finished parts
+// are passed as markup.
 std::string fill(std::string_view format, std::initializer_list<std::string_view> texts) {
     std::string out;
     auto next = texts.begin();
@@ -80,9 +83,7 @@ std::string fill(std::string_view format, std::initializer_list<std::string_view
 // The element that names the signer's certificate by its digest.
 std::string certificateReference(std::string_view certificateDigest) {
     std::string out = "<QualifyingPropertiesReference URI=\"";
-    out += pki::kTemplateUrl;
-    out += "cert/?";
-    out += certificateDigest;
+    out += xmlEscaped(std::string(pki::kTemplateUrl) + "cert/?" + std::string(certificateDigest));
     out += "\"/>";
     return out;
 }
@@ -180,17 +181,20 @@ bool createSignature(SignatureJob& job) {
     const std::optional<std::string> documentDigest = digestBase64Of(job.text(), algorithm);
     if (!documentDigest) return fail(job, 403, kHashMessage, {diag::kCategoryCrypto});
 
+    // Every value below is escaped once here: the issuer name in particular
+    // comes from the certificate and may hold "&", "<" or quotes.
     const std::string identifier = randomIdentifier();
-    const std::string signatureId = "DS_" + identifier;
-    const std::string propertiesId = "SP_" + identifier;
+    const std::string signatureId = xmlEscaped("DS_" + identifier);
+    const std::string propertiesId = xmlEscaped("SP_" + identifier);
     crypto::FileTime signedAt = 0;
-    const std::string signingTime = signingTimeText(signedAt);
+    const std::string signingTime = xmlEscaped(signingTimeText(signedAt));
     if (info) info->signingTime = signedAt;
 
     const certs::CertificateRecord& certificate = signer->certificates.subject;
-    const std::string& certificateDigest = certificate.idBase64().str();
-    const std::string& issuer = certificate.issuer().str();
-    const std::string& serial = certificate.serialNumber().str();
+    const std::string& rawCertificateDigest = certificate.idBase64().str();
+    const std::string certificateDigest = xmlEscaped(rawCertificateDigest);
+    const std::string issuer = xmlEscaped(certificate.issuer().str());
+    const std::string serial = xmlEscaped(certificate.serialNumber().str());
     const std::string propertiesDigestForm = fill(
         kSignedPropertiesTemplate, {kPropertiesNamespaces, propertiesId, signingTime, certificateDigest, issuer, serial});
     const std::string propertiesEmbedded =
@@ -201,9 +205,12 @@ bool createSignature(SignatureJob& job) {
 
     const std::string_view signedInfoTemplate =
         algorithm == crypto::CALG_SHA_256 ? kSignedInfoSha256Template : kSignedInfoSha1Template;
+    const std::string documentDigestText = xmlEscaped(*documentDigest);
+    const std::string propertiesDigestText = xmlEscaped(*propertiesDigest);
     const std::string signedInfoDigestForm =
-        fill(signedInfoTemplate, {kSignedInfoNamespace, *documentDigest, propertiesId, *propertiesDigest});
-    const std::string signedInfoEmbedded = fill(signedInfoTemplate, {"", *documentDigest, propertiesId, *propertiesDigest});
+        fill(signedInfoTemplate, {kSignedInfoNamespace, documentDigestText, propertiesId, propertiesDigestText});
+    const std::string signedInfoEmbedded =
+        fill(signedInfoTemplate, {"", documentDigestText, propertiesId, propertiesDigestText});
     if (!job.canonicaliseFragment(signedInfoDigestForm)) return fail(job, 406, kSignedInfoMessage);
     std::string signatureValue;
     const std::string_view octets = job.text();
@@ -213,7 +220,8 @@ bool createSignature(SignatureJob& job) {
     }
 
     const std::string signature =
-        fill(kSignatureTemplate, {signatureId, signedInfoEmbedded, signatureValue, certificateReference(certificateDigest),
+        fill(kSignatureTemplate, {signatureId, signedInfoEmbedded, xmlEscaped(signatureValue),
+                                  certificateReference(rawCertificateDigest),
                                   signatureId, propertiesEmbedded, ""});
     OwnedDoc parsed(parseBytes(signature.data(), signature.size()));
     xmlNodePtr parsedRoot = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;

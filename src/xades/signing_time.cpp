@@ -109,8 +109,9 @@ std::optional<crypto::FileTime> parseSigningTime(std::string_view raw) {
     return withZone(text, i, f);
 }
 
-crypto::FileTime readSigningTime(xmlNodePtr object, diag::ErrorRecord& error) {
-    xmlNodePtr node = object->children;
+crypto::FileTime readSigningTime(xmlNodePtr signedProperties, diag::ErrorRecord& error) {
+    if (signedProperties == nullptr) return 0;
+    xmlNodePtr node = signedProperties->children;
     while (node) {
         if (isIgnorable(node)) {
             node = node->next;
@@ -121,9 +122,8 @@ crypto::FileTime readSigningTime(xmlNodePtr object, diag::ErrorRecord& error) {
             return 0;
         }
         if (nameIs(node, "SigningTime")) break;
-        // The property containers are entered and never left again.
-        if (nameIs(node, "QualifyingProperties") || nameIs(node, "SignedProperties") ||
-            nameIs(node, "SignedSignatureProperties")) {
+        // The property container is entered and never left again.
+        if (nameIs(node, "SignedSignatureProperties")) {
             node = node->children;
         } else {
             node = node->next;

@@ -15,8 +15,9 @@ namespace tessal::xml {
 // The UTC moment of a signing-time text; nothing when the text is not one.
 std::optional<crypto::FileTime> parseSigningTime(std::string_view text);
 
-// Finds SigningTime under the signature's Object and reads it; 0 when there
-// is none. Malformed content is recorded (places 436 to 438).
-crypto::FileTime readSigningTime(xmlNodePtr object, diag::ErrorRecord& error);
+// Finds SigningTime in the signed properties (the SignedProperties element
+// that SignedInfo references, or none) and reads it; 0 when there is none.
+// Malformed content is recorded (places 436 to 438).
+crypto::FileTime readSigningTime(xmlNodePtr signedProperties, diag::ErrorRecord& error);
 
 }  // namespace tessal::xml

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "diagnostics/message_catalogue.h"
+#include "xades/covered_elements.h"
 #include "xades/qualifying_properties.h"
 #include "xades/signature_info.h"
 #include "xades/signing_time.h"
@@ -269,9 +270,13 @@ bool verifySignature(VerificationJob& job) {
     if (!parts.signatureValue) record(job, 411, kNoSignatureValueMessage, {kConformanceText});
     if (!parts.signedInfo) record(job, 412, kNoSignedInfoMessage, {kConformanceText});
     if (!parts.object) record(job, 413, kNoObjectMessage, {kConformanceText});
-    if (parts.object && info) info->signingTime = readSigningTime(parts.object, job.error());
+    // Only the SignedProperties whose digest SignedInfo carries is read as signed.
+    xmlNodePtr signedProperties = coveredSignedProperties(job, parts.signedInfo, parts.object);
+    if (parts.object && info) info->signingTime = readSigningTime(signedProperties, job.error());
 
-    if (parts.signatureValue && parts.object) checkQualifyingProperties(parts.keyInfo, job, parts.object);
+    if (parts.signatureValue && parts.object) {
+        checkQualifyingProperties(parts.keyInfo, job, parts.object, {signedProperties, parts.signatureValue});
+    }
     if (parts.signedInfo) {
         if (!checkReferences(job, parts.signedInfo)) markChanged(info);
         if (parts.signatureValue) checkSignatureValue(job, parts.signedInfo, parts.signatureValue);

@@ -530,17 +530,20 @@ TEST_F(SignerRequirementsTest, KeyExportFailuresRecordTheirPlaces) {
     EXPECT_EQ(keyless->error().code, diag::errorCode(203, 35));
 }
 
-TEST_F(SignerRequirementsTest, OrganisationRulesAreJudgedBeforeValidity) {
+TEST_F(SignerRequirementsTest, OrganisationAndValidityAreBothJudged) {
     const std::int64_t now = test::secondsNow();
     struct Case {
         test::SignerCertPlan plan;
         std::int32_t code;
+        std::int32_t alsoReported = 0;
     };
     const Case cases[] = {
-        // Expired and from another issuer: the issuer is what is reported.
+        // Expired and failing the organisation test: the refusal names both
+        // reasons, the validity entry (the later one) in front.
         {{.issuerOrganisation = "Kitas Leidejas", .notBefore = now - 10 * 86400, .notAfter = now - 86400},
-         diag::errorCode(1031, 22)},
-        {{.userCode = std::string(test::kUserCode.substr(1)), .notAfter = now - 86400}, diag::errorCode(1030, 23)},
+         diag::errorCode(1020, 5), diag::errorCode(1031, 22)},
+        {{.userCode = std::string(test::kUserCode.substr(1)), .notAfter = now - 86400}, diag::errorCode(1020, 5),
+         diag::errorCode(1030, 23)},
         {{.userCode = std::string(test::kUserCode) + "x"}, diag::errorCode(1030, 23)},
         {{.issuerOrganisation = "Keldas"}, diag::errorCode(1031, 22)},
         {{.notBefore = now - 10 * 86400, .notAfter = now - 86400}, diag::errorCode(1020, 5)},
@@ -552,7 +555,14 @@ TEST_F(SignerRequirementsTest, OrganisationRulesAreJudgedBeforeValidity) {
         cardContainer(plan);
         const auto signer = cardSigner();
         EXPECT_FALSE(signer->meetsSystemRequirements());
-        EXPECT_EQ(signer->error().code, c.code) << signer->error().text.str();
+        const std::string& text = signer->error().text.str();
+        EXPECT_EQ(signer->error().code, c.code) << text;
+        if (c.alsoReported != 0) {
+            const std::size_t newest = text.find(std::to_string(c.code));
+            const std::size_t older = text.find(std::to_string(c.alsoReported));
+            EXPECT_NE(older, std::string::npos) << text;
+            EXPECT_LT(newest, older) << text;
+        }
     }
     // An organisation name in capitals with both words, in either order, passes.
     for (const char* organisation : {"AB NORVATA KELDAS", "Keldas ir Norvata"}) {

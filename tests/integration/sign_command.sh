@@ -26,7 +26,7 @@ fi
 P="$D/pki"
 bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" demo 1234 \
-    signer signer-no-code signer-expired signer-foreign signer-revoked)
+    signer signer-no-code signer-expired signer-foreign signer-revoked signer-markup)
 subject=$(name_text "$P/certs/signer.pem" subject)
 
 start_pki_service "$SERVICE" "$P" "$D"
@@ -77,6 +77,25 @@ check "xmlsec1 judges both references ok as written" contains "$(xmlsec "$D/doc.
 check "xmlsec1 verifies the reversed value" contains "$(xmlsec "$D/pkcs1.xml")" "OK"
 run "$TESSAL" verify "$D/pkcs1.xml"
 check "our verifier accepts the PKCS #1 order too" equals "$RC" 0
+
+# --- an issuer name holding & < > and " stays text in the signature ---------------
+run "$TESSAL" sign "$D/doc.xml" --container signer-markup -o "$D/markup.xml"
+check "a signer whose issuer name holds markup characters signs" equals "$RC" 0
+[ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+run "$TESSAL" verify "$D/markup.xml"
+check "that signature verifies" equals "$OUT" "$(name_text "$P/certs/signer-markup.pem" subject)"
+issuer_name=$(python3 - "$D/markup.xml" <<'PY'
+import sys, xml.etree.ElementTree as ET
+names = [e.text for e in ET.parse(sys.argv[1]).iter('{http://www.w3.org/2000/09/xmldsig#}X509IssuerName')]
+print(len(names), names[0] if names else '')
+PY
+)
+check "the issuer name is one text element" contains "$issuer_name" "1 "
+check "the issuer name reads back unchanged" contains "$issuer_name" "Norvata & Keldas <Bandymai>"
+check "xmlsec1 accepts both references of that signature" \
+    contains "$(xmlsec1 --verify --enabled-key-data key-name --pubkey-cert-pem "$P/certs/signer-markup.pem" \
+        --id-attr:Id 'http://uri.etsi.org/01903/v1.1.1#:SignedProperties' "$D/markup.xml" 2>&1)" \
+    "SignedInfo References (ok/all): 2/2"
 
 # --- two signatures of one document differ --------------------------------------
 run "$TESSAL" sign "$D/doc.xml" --container signer -o "$D/again.xml"

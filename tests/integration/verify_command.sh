@@ -119,6 +119,28 @@ check "info: one row per archive time-stamp" equals "$(grep -o 'Archyvavimo laik
 check "info: the signature time-stamp row too" contains "$OUT$ERR" "Laiko žymą"
 check "info: archived signature holds" contains "$OUT$ERR" "Skaitmeninis parašas galioja"
 
+# --- only what SignedInfo covers is read as signed ------------------------------
+# The real signing time is 2026-12-09T10:11:12+02:00; each forgery says 2001-02-03.
+signed_at() { TZ=UTC run "$TESSAL" info "$S/$1"; }
+signed_at forged-time-unsigned.xml
+check "an unsigned SigningTime leaves the signature valid" equals "$RC" 0
+check "an unsigned SigningTime is not reported" contains "$OUT$ERR" "Dokumentą 2026-12-09 08:11:12 pasirašė"
+for f in forged-props-keyinfo.xml forged-props-after.xml; do
+    signed_at "$f"
+    check "$f: never the forged signing time" bash -c '[[ "$1" != *"2001-02-03"* ]]' _ "$OUT$ERR"
+    check "$f: the real signing time or a failure" bash -c \
+        '[[ "$1" == *"Dokumentą 2026-12-09 08:11:12 pasirašė"* || "$2" -ne 0 ]]' _ "$OUT$ERR" "$RC"
+done
+verify forged-props-keyinfo.xml
+check "properties that no reference covers fail" equals "$RC" 1
+verify forged-props-after.xml
+check "a copy beside the covered properties is passed over" equals "$OUT" "$subject"
+
+# A genuine token over another signature's value proves nothing about this one.
+verify timestamp-elsewhere.xml
+check "a time-stamp over another signature's value fails" equals "$RC" 1
+check "a time-stamp over another signature's value is reported" contains "$ERR" "70466081"
+
 printf 'tai ne XML dokumentas\n' > "$D/plain.txt"
 run "$TESSAL" verify "$D/plain.txt"
 check "a file that is not XML fails" equals "$RC" 1

@@ -74,13 +74,16 @@ struct Outcome {
 };
 
 // A signature around `object` (the content of ds:Object, with the XAdES
-// namespace as its default) and an optional KeyInfo certificate. Its value
-// never verifies; these tests look at the qualifying-property entries only.
+// namespace as its default) and an optional KeyInfo certificate. SignedInfo
+// references "#SP_1"; digests and value never verify, these tests look at
+// the qualifying-property entries only.
 Outcome verifyWith(const std::string& object, const std::optional<data::Bytes>& keyInfo = std::nullopt) {
     std::string document =
         "<EDoc><Msg>x</Msg><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\" Id=\"DS_1\"><SignedInfo>"
         "<CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
-        "<SignatureMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#rsa-sha1\"/></SignedInfo>"
+        "<SignatureMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#rsa-sha1\"/>"
+        "<Reference URI=\"#SP_1\"><DigestMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/>"
+        "<DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
         "<SignatureValue Id=\"SV_1\">AAAA</SignatureValue>";
     if (keyInfo) document += "<KeyInfo><X509Data><X509Certificate>" + base64Of(*keyInfo) + "</X509Certificate></X509Data></KeyInfo>";
     document += std::string("<ds:Object xmlns=\"") + kXades + "\" xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">" +
@@ -187,6 +190,30 @@ TEST_F(QualifyingPropertiesTest, MissingOrIncompletePropertiesStopBeforeTheCerti
     run = verifyWith(properties(digest), signer_);
     EXPECT_FALSE(run.has(471, 53) || run.has(476, 81) || run.has(470, 54)) << run.text;
     EXPECT_TRUE(run.info.signer.subject.hasCertificate());
+}
+
+TEST_F(QualifyingPropertiesTest, OnlyTheSignedPropertiesTheReferenceCoversAreRead) {
+    const std::string good = properties(digestBase64(signer_, EVP_sha1()));
+
+    // A copy with the same Id after the real one names another certificate;
+    // the reference finds the first, so that one is read.
+    std::string withCopy = good;
+    const std::string real = good.substr(good.find("<SignedProperties"),
+                                         good.find("</SignedProperties>") + 19 - good.find("<SignedProperties"));
+    std::string copy = properties(digestBase64(other_, EVP_sha1()));
+    copy = copy.substr(copy.find("<SignedProperties"), real.size());
+    withCopy.insert(withCopy.find("</SignedProperties>") + 19, copy);
+    Outcome run = verifyWith(withCopy, signer_);
+    EXPECT_FALSE(run.has(472, 54)) << run.text;
+    EXPECT_EQ(run.info.signer.subject.id().str(), sha1Hex(signer_));
+
+    // SignedProperties that no reference designates are not read at all.
+    std::string uncovered = good;
+    uncovered.replace(uncovered.find("Id=\"SP_1\""), 9, "Id=\"SP_2\"");
+    run = verifyWith(uncovered, signer_);
+    EXPECT_TRUE(run.has(477, 53)) << run.text;
+    EXPECT_FALSE(run.info.signer.subject.hasCertificate());
+    EXPECT_EQ(run.info.signingTime, 0u);
 }
 
 TEST_F(QualifyingPropertiesTest, SigningCertificateDigestMayBeAnyOfFourDigestsWhateverItsMethodSays) {

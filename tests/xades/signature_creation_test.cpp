@@ -11,6 +11,7 @@
 
 #include "crypto/signer_context.h"
 #include "crypto/signer_fakes.h"
+#include "pki/certificate_store.h"
 #include "xades/signature_info.h"
 #include "xades/verification.h"
 
@@ -140,6 +141,24 @@ TEST_F(CreationTest, TheSignatureIsTheTemplatesFilledIn) {
     EXPECT_NEAR(static_cast<double>(crypto::secondsOfFileTime(info.signingTime)), static_cast<double>(std::time(nullptr)), 5);
 
     // Our verifier accepts what was written, and the value is least significant byte first.
+    VerificationJob check(output.data(), output.size(), nullptr, nullptr);
+    EXPECT_TRUE(verifySignature(check)) << check.error().text.str();
+}
+
+TEST_F(CreationTest, MarkupCharactersInTheIssuerNameStayText) {
+    pki::clearCertificateStoreForTesting();
+    certificate_ = test::signerCertificate({.issuerOrganisation = "Norvata & Keldas <\"Bandymai\">"});
+    pki::addCertificate(test::recordOf(certificate_));
+    SignatureInfo info;
+    const std::string output = sign(kMessage, info);
+
+    const std::string issuer = test::recordOf(certificate_).issuer().str();
+    ASSERT_NE(issuer.find("Norvata & Keldas <\"Bandymai\">"), std::string::npos) << issuer;
+    std::string serialised;  // text content as libxml2 writes it back
+    for (const char c : issuer) {
+        serialised += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    }
+    EXPECT_NE(output.find("<ds:X509IssuerName>" + serialised + "</ds:X509IssuerName>"), std::string::npos) << output;
     VerificationJob check(output.data(), output.size(), nullptr, nullptr);
     EXPECT_TRUE(verifySignature(check)) << check.error().text.str();
 }

@@ -61,27 +61,34 @@ TEST_F(LocalZone, MalformedTextsAreRefused) {
     EXPECT_FALSE(parseSigningTime("2025-02-29T10:11:12Z"));
 }
 
-TEST(SigningTimeElement, FoundInsideThePropertiesAndRecordedWhenUnreadable) {
-    auto read = [](const std::string& object, diag::ErrorRecord& error) {
-        XmlDocument document(object.data(), object.size());
+TEST(SigningTimeElement, FoundInsideTheSignedPropertiesAndRecordedWhenUnreadable) {
+    auto read = [](const std::string& properties, diag::ErrorRecord& error) {
+        XmlDocument document(properties.data(), properties.size());
         return readSigningTime(document.rootElement(), error);
     };
     diag::ErrorRecord error;
-    EXPECT_EQ(crypto::secondsOfFileTime(read("<Object><QualifyingProperties><SignedProperties><SignedSignatureProperties>"
+    EXPECT_EQ(crypto::secondsOfFileTime(read("<SignedProperties><SignedSignatureProperties>"
                                              "<SigningTime>2026-12-09T10:11:12Z</SigningTime>"
-                                             "</SignedSignatureProperties></SignedProperties></QualifyingProperties></Object>",
+                                             "</SignedSignatureProperties></SignedProperties>",
                                              error)),
               kMoment);
     EXPECT_TRUE(error.empty());
-    // Once a container is entered its siblings are never looked at.
-    EXPECT_EQ(read("<Object><QualifyingProperties/><SigningTime>2026-12-09T10:11:12Z</SigningTime></Object>", error), 0u);
+    // Once the container is entered its siblings are never looked at.
+    EXPECT_EQ(read("<SignedProperties><SignedSignatureProperties/><SigningTime>2026-12-09T10:11:12Z</SigningTime>"
+                   "</SignedProperties>",
+                   error),
+              0u);
+    EXPECT_TRUE(error.empty());
+    // Without signed properties there is no signing time to read.
+    EXPECT_EQ(readSigningTime(nullptr, error), 0u);
     EXPECT_TRUE(error.empty());
 
-    EXPECT_EQ(read("<Object><SigningTime>soon</SigningTime></Object>", error), 0u);
+    EXPECT_EQ(read("<SignedProperties><SigningTime>soon</SigningTime></SignedProperties>", error), 0u);
     EXPECT_EQ(error.code, diag::errorCode(438, 81));
-    EXPECT_EQ(read("<Object><SigningTime/></Object>", error), 0u);
+    EXPECT_EQ(read("<SignedProperties><SigningTime/></SignedProperties>", error), 0u);
     EXPECT_EQ(error.code, diag::errorCode(437, 81));
-    EXPECT_EQ(read("<Object><?pi x?><SigningTime>2026-12-09T10:11:12Z</SigningTime></Object>", error), 0u);
+    EXPECT_EQ(read("<SignedProperties><?pi x?><SigningTime>2026-12-09T10:11:12Z</SigningTime></SignedProperties>", error),
+              0u);
     EXPECT_EQ(error.code, diag::errorCode(436, 81));
 }
 

@@ -15,6 +15,8 @@
 #   signer-revoked             listed in the issuing CA's CRL
 #   foreign-ca, signer-foreign issued by an organisation that is not ours
 #   tsa                        time-stamp authority (extended key usage timeStamping)
+#   issuing-ca-markup, signer-markup  a CA of the organisation whose name holds
+#                              the XML markup characters & < > " and a valid signer it issued
 # plus OUT/tsa.cnf for `openssl ts -reply` and OUT/user-code.txt.
 set -euo pipefail
 OUT="${1:?usage: mint.sh OUT}"
@@ -108,6 +110,8 @@ issue issuing-ca tsa "$ORG/CN=Norvata Keldas Time-Stamping Authority" tsa
 openssl ca -batch -config "$OUT/ca/issuing-ca/ca.cnf" -revoke "$OUT/certs/signer-revoked.pem" -crl_reason keyCompromise 2>/dev/null
 self_signed foreign-ca "/C=LT/O=Kita Organizacija/CN=Kita Root CA"
 issue foreign-ca signer-foreign "/C=LT/O=UAB Ąžuolynas/CN=Svetimas Signataras/UID=$USER_CODE" signer
+issue root-ca issuing-ca-markup '/C=LT/O=Norvata & Keldas <Bandymai>/CN=Norvata & Keldas "Žymių" CA' subca
+issue issuing-ca-markup signer-markup "/C=LT/O=UAB Ąžuolynas/CN=Ona Žymaitė/UID=$USER_CODE" signer
 crl root-ca
 crl issuing-ca
 crl foreign-ca

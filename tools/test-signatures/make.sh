@@ -36,6 +36,16 @@
 #                          QualifyingPropertiesReference whose path is in capitals
 #   signed-digest-only.xml no KeyInfo and no reference: only the SigningCertificate
 #                          digest names the signer's certificate
+#   forged-time-unsigned.xml signed.xml with an unsigned SigningTime (2001-02-03)
+#                          put in QualifyingProperties before the SignedProperties
+#   forged-props-keyinfo.xml signed.xml with its SignedProperties copied into KeyInfo
+#                          (where the Id now finds it first) and the SigningTime of
+#                          the one in QualifyingProperties changed to 2001-02-03
+#   forged-props-after.xml signed.xml with a copy of its SignedProperties, SigningTime
+#                          2001-02-03, appended after the real one
+#   timestamp-elsewhere.xml signed.xml with signed-timestamp.xml's genuine token,
+#                          whose HashDataInfo names a copy of that other
+#                          signature's SignatureValue placed in the unsigned properties
 # and with SERVICE_URL:
 #   signed-external-cert.xml an ArchiveTimeStamp over the certificate service's
 #                          answer for the signer (a reference without "#", so the
@@ -360,6 +370,53 @@ cp "$WORK/ts-signed.xml" "$OUT/signed-digest-only.xml"
 drop_key_info "$OUT/signed-digest-only.xml"
 verify "$OUT/signed-digest-only.xml" signer
 written signed-digest-only.xml
+
+# --- properties and time-stamps outside what the signature covers -----------
+FORGED_TIME=2001-02-03T04:05:06Z
+cp "$OUT/signed.xml" "$OUT/forged-time-unsigned.xml"
+edit "$OUT/forged-time-unsigned.xml" "
+s = re.sub(r'(<QualifyingProperties [^>]*>)', lambda m: m.group(1) + '<SigningTime>$FORGED_TIME</SigningTime>', s, count=1)"
+verify "$OUT/forged-time-unsigned.xml" signer
+written forged-time-unsigned.xml
+
+# copy_properties FILE WHERE: a copy of the SignedProperties of FILE, carrying
+# the declarations in scope where it stands, with SigningTime forged when
+# WHERE is "keyinfo" (the copy keeps the original, the real one is forged)
+# or "after" (the copy itself is forged).
+copy_properties() {
+    python3 - "$1" "$2" "$XADES" "$DS" "$FORGED_TIME" <<'PY2'
+import sys, re
+path, where, xades, ds, forged = sys.argv[1:]
+s = open(path, encoding="utf-8").read()
+m = re.search(r'<SignedProperties( Id="[^"]*">.*?</SignedProperties>)', s, re.S)
+copy = '<SignedProperties xmlns="%s" xmlns:ds="%s"%s' % (xades, ds, m.group(1))
+forge = lambda t: re.sub(r'<SigningTime>[^<]*</SigningTime>', '<SigningTime>%s</SigningTime>' % forged, t, count=1)
+if where == "keyinfo":
+    s = s[:m.start()] + forge(m.group(0)) + s[m.end():]
+    s = s.replace('</X509Data></KeyInfo>', '</X509Data>' + copy + '</KeyInfo>', 1)
+else:
+    s = s[:m.end()] + forge(m.group(0)) + s[m.end():]
+open(path, "w", encoding="utf-8").write(s)
+PY2
+}
+cp "$OUT/signed.xml" "$OUT/forged-props-keyinfo.xml"
+copy_properties "$OUT/forged-props-keyinfo.xml" keyinfo
+written forged-props-keyinfo.xml
+cp "$OUT/signed.xml" "$OUT/forged-props-after.xml"
+copy_properties "$OUT/forged-props-after.xml" after
+written forged-props-after.xml
+
+# A genuine signature time-stamp, but over another signature's value: the
+# copy it names stands among the unsigned properties of this signature.
+cp "$OUT/signed.xml" "$OUT/timestamp-elsewhere.xml"
+ELSEWHERE="$(cat "$WORK/sigvalue.xml")$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id")" \
+    edit "$OUT/timestamp-elsewhere.xml" "
+import os
+s = s.replace('</SignedProperties></QualifyingProperties>',
+    '</SignedProperties><UnsignedProperties><UnsignedSignatureProperties>' + os.environ['ELSEWHERE'] +
+    '</UnsignedSignatureProperties></UnsignedProperties></QualifyingProperties>', 1)"
+verify "$OUT/timestamp-elsewhere.xml" signer
+written timestamp-elsewhere.xml
 
 # The service's answer for the signer, time-stamped through an external
 # reference without a fragment: the data is the inclusive canonical form of
