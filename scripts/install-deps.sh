@@ -11,7 +11,8 @@ PACKAGES=(
   python3-virtualsmartcard python3-pycryptodome
   xmlsec1 libxml2-utils libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
-  gzip python3 curl openssl jq bc xxd
+  gzip python3 python3-cryptography curl openssl jq bc xxd
+  clang libclang-rt-14-dev
 )
 
 missing=()

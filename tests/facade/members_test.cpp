@@ -26,7 +26,9 @@ public:
     }
 };
 
-int* volatile nowhere = nullptr;
+// An address in the never-mapped first page: a real access violation, and not a
+// null-pointer store, which the undefined-behaviour sanitizer would stop first.
+int* volatile nowhere = reinterpret_cast<int*>(64);
 
 }  // namespace
 

@@ -37,7 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-skip() { echo "$1: card signing checks skipped"; finish; exit; }
+skip() { missing "$1 (card signing)"; finish; exit; }
 for tool in pcscd vicc pcsc_scan softhsm2-util pkcs11-tool; do
     command -v "$tool" >/dev/null || skip "$tool missing"
 done

@@ -19,7 +19,7 @@ source "$(dirname "$0")/lib/pki_service_start.sh"
 source "$(dirname "$0")/lib/pki_texts.sh"
 
 if ! command -v softhsm2-util >/dev/null || ! command -v pkcs11-tool >/dev/null; then
-    echo "softhsm2-util or pkcs11-tool missing: signing checks skipped"
+    missing "softhsm2-util or pkcs11-tool (signing)"
     finish
     exit
 fi
@@ -151,7 +151,7 @@ if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
     page signer-revoked "$D/page-revoked.xml"
     check "page: a revoked signer is refused" contains "$ERR" "Sertifikatas atšauktas"
 else
-    echo "no private mount namespace here: page checks skipped"
+    missing "no private mount namespace here, needs root (signing in a page)"
 fi
 
 finish

@@ -199,6 +199,6 @@ if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
     check "page: foreign issuer fails" equals "$RC" 1
     check "page: foreign issuer is reported" contains "$ERR" "Sertifikatas išduotas ne Norvata Kelde"
 else
-    echo "note: browser-page checks skipped (no private mount namespace; needs root)"
+    missing "no private mount namespace here, needs root (verification in a page)"
 fi
 finish

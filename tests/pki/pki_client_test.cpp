@@ -597,7 +597,7 @@ TEST_F(PkiClientTest, DemandForClientCertificateIsAnsweredByThePublicHostOverPla
 TEST_F(PkiClientTest, HttpsAcceptsServerCertificatesWithWrongDatesAndHost) {
     test::TempDir dir;
     TlsService tls(dir, ServerCertificate::Expired, false);
-    if (!tls.ready()) GTEST_SKIP() << "no certificate could be made for the expired case";
+    if (!tls.ready()) TESSAL_SKIP_UNLESS_CI("no certificate could be made for the expired case (python3 with cryptography, openssl)");
     platform::setTrustedCaFileForTesting(dir.file("s.pem"));
     addDomain(kHostA, tls.port(), "https");
 

@@ -247,7 +247,7 @@ Bytes fileBytes(const std::string& path) {
 
 // A token issued by the command-line time-stamp authority of the openssl tool.
 TEST(CmsTimeStampToken, DecodesAndVerifiesTokenFromOpensslTool) {
-    if (!run("command -v openssl >/dev/null 2>&1")) GTEST_SKIP() << "openssl is not on PATH";
+    if (!run("command -v openssl >/dev/null 2>&1")) TESSAL_SKIP_UNLESS_CI("openssl is not on PATH");
     test::TempDir dir;
     const std::string log = " >>'" + dir.file("log") + "' 2>&1";
     test::writeWholeFile(dir.file("serial"), "01\n");

@@ -205,7 +205,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!ready_) GTEST_SKIP() << "SoftHSM2 tokens are not available";
+        if (!ready_) TESSAL_SKIP_UNLESS_CI("SoftHSM2 tokens are not available (softhsm2-util, pkcs11-tool, openssl)");
         unsetenv("TESSAL_PIN");
     }
 

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <stdlib.h>
 
+#include <cstdlib>
+
 namespace tessal::test {
 
 TempDir::TempDir() {
@@ -28,6 +30,11 @@ std::string readWholeFile(const std::string& path) {
 void writeWholeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+bool runningInCi() {
+    const char* ci = std::getenv("CI");
+    return ci && *ci;
 }
 
 }  // namespace tessal::test
