@@ -56,6 +56,18 @@ plain=$("$TESSAL" cert "$D/plain.pem")
 check "openssl certificate: subject in encoded order" equals "$(json "$plain" .subject)" "C=LT, O=Bandymas, CN=Plain Root"
 check "openssl certificate: a long serial in decimal" equals "$(json "$plain" .serialNumber)" \
     "$(echo "ibase=16; 0123456789ABCDEF0123" | bc)"
+# Long serials: the decimal text matches bc's for a few lengths; one past the
+# converter's limit is refused as a malformed certificate instead of converted.
+for bytes in 20 64 500 8192; do
+    hex="7$(head -c "$bytes" /dev/urandom | xxd -p -c 100000 | tr 'a-f' 'A-F' | cut -c2-)"
+    openssl req -x509 -key "$D/plain.key" -subj "/C=LT/CN=Long Serial" -days 5 -set_serial "0x$hex" \
+        -out "$D/serial.pem" 2>/dev/null
+    check "a serial of $bytes bytes in decimal" equals "$(json "$("$TESSAL" cert "$D/serial.pem")" .serialNumber)" \
+        "$(echo "ibase=16; $hex" | BC_LINE_LENGTH=0 bc)"
+done
+openssl req -x509 -key "$D/plain.key" -subj "/C=LT/CN=Long Serial" -days 5 \
+    -set_serial "0x7$(head -c 8192 /dev/zero | xxd -p -c 100000)" -out "$D/serial.pem" 2>/dev/null
+check "a serial past the limit is refused" contains "$("$TESSAL" cert "$D/serial.pem" 2>&1)" "Klaidingas sertifikato formatas"
 openssl ecparam -name prime256v1 -genkey -noout -out "$D/ec.key" 2>/dev/null
 openssl req -x509 -new -key "$D/ec.key" -subj "/CN=Elliptic" -days 5 -out "$D/ec.pem" 2>/dev/null
 check "a non-RSA certificate exits 1" equals "$(status "$TESSAL" cert "$D/ec.pem")" 1
