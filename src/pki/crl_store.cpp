@@ -1,5 +1,6 @@
 #include "pki/crl_store.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -45,37 +46,46 @@ std::int64_t now() {
 
 enum class ListAnswer { Found, Stale, Unavailable };
 
-// One lookup by name in the current list, when the list is fresh.
+// One lookup by name in the current list, when the list is fresh. A long
+// name not yet listed is fetched with no lock held, so that a slow service
+// never stalls the other threads' lookups, and listed afterwards.
 ListAnswer lookUpCurrent(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
     const std::int64_t at = now();
+    const auto fresh = [at](const CrlStore& s) { return !s.current.empty() && at - s.refreshedAt < kCurrentCrlLifetime; };
+    const auto answerWith = [&result](const certs::CrlRecord& crl) {
+        result = crl;
+        // A CRL past its next update says nothing about today; it is as
+        // stale as one found in the list.
+        return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
+    };
+    {
+        std::lock_guard lock(storeLock());
+        const CrlStore& s = store();
+        if (!fresh(s)) return ListAnswer::Unavailable;
+        if (key.size() <= kMaxPositionKey) return answerWith(s.current[currentCrlPosition(key, s.current.size())]);
+        const auto named = std::find(s.names.begin(), s.names.end(), key);
+        if (named != s.names.end()) return answerWith(s.current[static_cast<std::size_t>(named - s.names.begin())]);
+    }
+
+    std::optional<certs::CrlRecord> fetched;
+    if (client.request(key, CrlByName)) {
+        fetched.emplace(client.body().data(), client.body().size());
+        if (fetched->holdsError()) fetched.reset();
+    }
+
     std::lock_guard lock(storeLock());
     CrlStore& s = store();
-    if (s.current.empty() || at - s.refreshedAt >= kCurrentCrlLifetime) return ListAnswer::Unavailable;
-
-    std::size_t position = 0;
-    if (key.size() > kMaxPositionKey) {
-        std::optional<std::size_t> named;
-        for (std::size_t i = 0; i < s.names.size(); ++i) {
-            if (s.names[i] == key) named = i;
-            if (named) break;
+    if (fetched) {
+        // Another thread may have listed the same name meanwhile.
+        if (std::find(s.names.begin(), s.names.end(), key) == s.names.end()) {
+            s.current.push_back(*fetched);
+            s.names.push_back(key);
         }
-        if (!named && client.request(key, CrlByName)) {
-            certs::CrlRecord fetched(client.body().data(), client.body().size());
-            if (!fetched.holdsError()) {
-                s.current.push_back(fetched);
-                s.names.push_back(key);
-                result = fetched;
-                // A CRL past its next update says nothing about today; it is
-                // as stale as one found in the list.
-                return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
-            }
-        }
-        position = named.value_or(0);
-    } else {
-        position = currentCrlPosition(key, s.current.size());
+        return answerWith(*fetched);
     }
-    result = s.current[position];
-    return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
+    // A list emptied meanwhile has no first CRL to give.
+    if (s.current.empty()) return ListAnswer::Unavailable;
+    return answerWith(s.current.front());
 }
 
 bool findByName(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
