@@ -325,8 +325,8 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
     set(CURLOPT_MAXREDIRS, kMaxRedirects);
     set(CURLOPT_BUFFERSIZE, static_cast<long>(kBodyChunkSize));
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connection.connectTimeoutMs()));
-    // Waits are cut by the stall limit below, a server that keeps trickling
-    // by this deadline.
+    // A wait without data is cut by the stall limit below; a server that
+    // keeps trickling data is cut by this deadline.
     set(CURLOPT_TIMEOUT_MS, static_cast<long>(connection.deadlineMs()));
     handle->maxAnswerBytes = static_cast<curl_off_t>(connection.maxAnswerBytes());
     handle->stallLimit = std::chrono::milliseconds(stallMs);
