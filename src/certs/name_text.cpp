@@ -69,8 +69,9 @@ std::string cutToCharacters(std::string_view utf8, std::size_t maxCharacters) {
 //     by the dotted OID (e.g. "OID.0.9.2342.19200300.100.1.1=...");
 //   - the value is the attribute's string as UTF-8, written as it is: no
 //     quoting and no escaping of ',', '+', '=', '"' or blanks; a value that is
-//     not a string type is written as '#' and the upper-case hexadecimal of
-//     its DER encoding;
+//     not a string type, or whose text holds a NUL, is written as '#' and the
+//     upper-case hexadecimal of its DER encoding, so that no name is cut short
+//     where its text would end at the NUL;
 //   - items are joined by ", " (comma and one space); an empty name gives "".
 // Example: "C=LT, O=Org, OU=Unit, CN=Jonas Jonaitis, OID.1.2.3.4=x".
 std::string nameText(const std::vector<platform::NameEntry>& entries) {

@@ -146,26 +146,40 @@ bool base64ToHex(std::string_view base64, std::string& hex) {
 bool decimalFromLittleEndian(const std::uint8_t* data, std::size_t size, std::string& out) {
     out.clear();
     if (data == nullptr || size == 0) return false;
-    constexpr std::uint64_t kLimbBase = 1'000'000'000'000'000ull;  // 10^15
-    std::vector<std::uint64_t> limbs{0};
-    const auto push = [&](unsigned nibble) {
-        // limb * 16 + carry stays below 2^64 since limb < 10^15.
-        std::uint64_t carry = nibble;
-        for (auto& limb : limbs) {
-            const std::uint64_t v = limb * 16 + carry;
-            limb = v % kLimbBase;
+    // Leading zero bytes (at the end here) add nothing but work.
+    std::size_t significant = size;
+    while (significant > 1 && data[significant - 1] == 0) --significant;
+    if (significant > kMaxDecimalInputBytes) return false;
+
+    // Base 2^32 words in, base 10^9 limbs out: limb * 2^32 + carry stays
+    // below 2^64 because limb < 10^9 and carry < 2^33.
+    constexpr std::uint64_t kLimbBase = 1'000'000'000;
+    constexpr std::size_t kLimbDigits = 9;
+    std::vector<std::uint32_t> limbs;
+    limbs.reserve(significant * 27 / 100 + 2);  // 8 * log10(2) / 9 digits a byte, rounded up
+    limbs.push_back(0);
+    const std::size_t words = (significant + 3) / 4;
+    for (std::size_t w = words; w-- > 0;) {
+        std::uint64_t carry = 0;
+        for (std::size_t k = 4; k-- > 0;) {
+            const std::size_t at = w * 4 + k;
+            carry = (carry << 8) | (at < significant ? data[at] : 0u);
+        }
+        for (std::uint32_t& limb : limbs) {
+            const std::uint64_t v = (static_cast<std::uint64_t>(limb) << 32) + carry;
+            limb = static_cast<std::uint32_t>(v % kLimbBase);
             carry = v / kLimbBase;
         }
-        if (carry != 0) limbs.push_back(carry);
-    };
-    for (std::size_t i = size; i-- > 0;) {
-        push(data[i] >> 4);
-        push(data[i] & 0x0F);
+        while (carry != 0) {
+            limbs.push_back(static_cast<std::uint32_t>(carry % kLimbBase));
+            carry /= kLimbBase;
+        }
     }
+    out.reserve(limbs.size() * kLimbDigits);
     out = std::to_string(limbs.back());
     for (std::size_t i = limbs.size() - 1; i-- > 0;) {
         const std::string digits = std::to_string(limbs[i]);
-        out.append(15 - digits.size(), '0');
+        out.append(kLimbDigits - digits.size(), '0');
         out += digits;
     }
     return true;

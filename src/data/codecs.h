@@ -2,6 +2,7 @@
 // The byte and text codecs the whole system shares besides the UTF-8 codec:
 // the Baltic code page, Base64, hexadecimal, the decimal text of a long
 // unsigned integer, and the two escaping rules of web-service addresses.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,8 +32,14 @@ inline bool hexEncode(const Bytes& data, std::string& out) { return hexEncode(da
 // base64Decode followed by hexEncode.
 bool base64ToHex(std::string_view base64, std::string& hex);
 
+// The most significant bytes decimalFromLittleEndian converts (about 19700
+// digits). The work grows with the square of the length, so a longer number,
+// which no certificate or CRL field needs, is refused rather than converted.
+inline constexpr std::size_t kMaxDecimalInputBytes = 8192;
+
 // Unsigned integer stored least significant byte first to decimal text.
-// False (and "") for zero bytes.
+// False (and "") for zero bytes and for more than kMaxDecimalInputBytes
+// significant bytes (leading zero bytes do not count).
 bool decimalFromLittleEndian(const std::uint8_t* data, std::size_t size, std::string& out);
 
 // %XY escapes to bytes, in place. False at a malformed escape; the text then

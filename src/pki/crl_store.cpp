@@ -1,12 +1,12 @@
 #include "pki/crl_store.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include "certs/crl_record.h"
 #include "pki/pki_client.h"
 #include "pki/query_kind.h"
-#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -56,6 +56,7 @@ void refuse(certs::CrlRecord& result, diag::ErrorRecord why) {
 }
 
 // The service's answer to a request by name, when it is the CRL of that name.
+// Called with no lock held: a slow service never stalls other lookups.
 std::optional<certs::CrlRecord> fetchNamed(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
     diag::ErrorRecord why;
     if (!client.request(key, CrlByName)) {
@@ -74,33 +75,39 @@ std::optional<certs::CrlRecord> fetchNamed(PkiSource& client, certs::CrlRecord& 
 
 // One lookup by name in the current list, when the list is fresh. A key
 // that is the name of a listed CRL finds that CRL; otherwise a long key is
-// asked of the service by name and a short one is a position in the list.
+// asked of the service by name (with no lock held, then listed) and a short
+// one is a position in the list.
 ListAnswer lookUpCurrent(PkiSource& client, certs::CrlRecord& result, const std::string& key) {
     const std::int64_t at = now();
-    std::lock_guard lock(storeLock());
-    CrlStore& s = store();
-    if (s.current.empty() || at - s.refreshedAt >= kCurrentCrlLifetime) return ListAnswer::Unavailable;
-
-    std::size_t position = 0;
-    const auto named = std::find(s.names.begin(), s.names.end(), key);
-    if (named != s.names.end()) {
-        position = static_cast<std::size_t>(named - s.names.begin());
-    } else if (key.size() > kMaxPositionKey) {
-        // A name the service does not know has no CRL: another authority's
-        // list in its place would clear certificates it never saw.
-        std::optional<certs::CrlRecord> fetched = fetchNamed(client, result, key);
-        if (!fetched) return ListAnswer::Unknown;
-        s.current.push_back(*fetched);
-        s.names.push_back(key);
-        result = *fetched;
+    const auto fresh = [at](const CrlStore& s) { return !s.current.empty() && at - s.refreshedAt < kCurrentCrlLifetime; };
+    const auto answerWith = [&result](const certs::CrlRecord& crl) {
+        result = crl;
         // A CRL past its next update says nothing about today; it is as
         // stale as one found in the list.
         return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
-    } else {
-        position = currentCrlPosition(key, s.current.size());
+    };
+    {
+        std::lock_guard lock(storeLock());
+        const CrlStore& s = store();
+        if (!fresh(s)) return ListAnswer::Unavailable;
+        const auto named = std::find(s.names.begin(), s.names.end(), key);
+        if (named != s.names.end()) return answerWith(s.current[static_cast<std::size_t>(named - s.names.begin())]);
+        if (key.size() <= kMaxPositionKey) return answerWith(s.current[currentCrlPosition(key, s.current.size())]);
     }
-    result = s.current[position];
-    return result.checkCrlValidity() ? ListAnswer::Found : ListAnswer::Stale;
+
+    // A name the service does not know has no CRL: another authority's
+    // list in its place would clear certificates it never saw.
+    std::optional<certs::CrlRecord> fetched = fetchNamed(client, result, key);
+    if (!fetched) return ListAnswer::Unknown;
+
+    std::lock_guard lock(storeLock());
+    CrlStore& s = store();
+    // Another thread may have listed the same name meanwhile.
+    if (std::find(s.names.begin(), s.names.end(), key) == s.names.end()) {
+        s.current.push_back(*fetched);
+        s.names.push_back(key);
+    }
+    return answerWith(*fetched);
 }
 
 bool findByName(PkiSource& client, certs::CrlRecord& result, const std::string& key) {

@@ -12,6 +12,7 @@
 #include "diagnostics/log_file.h"
 #include "pki/domain_list.h"
 #include "pki/request_url.h"
+#include "platform/http_limits.h"
 #include "platform/http_transport.h"
 #include "platform/last_error.h"
 
@@ -74,11 +75,15 @@ bool ResponseBody::append(const char* bytes, std::size_t count) {
     if (count > std::numeric_limits<std::size_t>::max() - size_) return false;
     const std::size_t needed = size_ + count;
     if (capacity_ < needed) {
-        std::unique_ptr<char[]> grown(new (std::nothrow) char[needed]);
+        // Doubling keeps the copying linear in the body's length however
+        // small the chunks arrive.
+        const std::size_t doubled = capacity_ <= std::numeric_limits<std::size_t>::max() / 2 ? capacity_ * 2 : needed;
+        const std::size_t grownCapacity = std::max(needed, doubled);
+        std::unique_ptr<char[]> grown(new (std::nothrow) char[grownCapacity]);
         if (!grown) return false;
         if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
         data_ = std::move(grown);
-        capacity_ = needed;
+        capacity_ = grownCapacity;
     }
     std::memcpy(data_.get() + size_, bytes, count);
     size_ = needed;
@@ -209,11 +214,15 @@ std::optional<bool> PkiClient::attempt(std::string_view url, std::string_view pa
         std::uint32_t value;
         std::u16string_view failure;
     };
+    const platform::HttpLimits limits = platform::configuredHttpLimits();
     const OptionSetting settings[] = {
         {platform::ConnectionOption::Utf8CodePage, 65001, u"INTERNET_OPTION_CODEPAGE_EXTRA UTF8 nustatymo klaida %d"},
         {platform::ConnectionOption::ConnectTimeout, kTimeoutMs, u"INTERNET_OPTION_CONNECT_TIMEOUT nustatymo klaida %d"},
         {platform::ConnectionOption::SendTimeout, kTimeoutMs, u"INTERNET_OPTION_SEND_TIMEOUT nustatymo klaida %d"},
         {platform::ConnectionOption::ReceiveTimeout, kTimeoutMs, u"INTERNET_OPTION_RECEIVE_TIMEOUT nustatymo klaida %d"},
+        {platform::ConnectionOption::Deadline, limits.deadlineMs, u"HTTP užklausos trukmės ribos nustatymo klaida %d"},
+        {platform::ConnectionOption::MaxAnswerBytes, limits.maxAnswerBytes,
+         u"HTTP atsakymo dydžio ribos nustatymo klaida %d"},
     };
     for (const OptionSetting& setting : settings) {
         if (!connection_->setOption(setting.option, setting.value)) {

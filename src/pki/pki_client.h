@@ -20,8 +20,9 @@ class HttpRequest;
 
 namespace tessal::pki {
 
-// A growable byte buffer. Appending grows the storage to exactly the new
-// length when it is too small; emptying keeps the storage.
+// A growable byte buffer. Appending grows the storage, when it is too small,
+// to twice its size or the new length if that is more; emptying keeps the
+// storage.
 class ResponseBody {
 public:
     ResponseBody() = default;

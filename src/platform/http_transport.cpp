@@ -185,6 +185,8 @@ bool HttpConnection::setOption(ConnectionOption option, std::uint32_t value) {
         case ConnectionOption::ConnectTimeout: connectTimeoutMs_ = value; return true;
         case ConnectionOption::SendTimeout: sendTimeoutMs_ = value; return true;
         case ConnectionOption::ReceiveTimeout: receiveTimeoutMs_ = value; return true;
+        case ConnectionOption::Deadline: deadlineMs_ = value; return true;
+        case ConnectionOption::MaxAnswerBytes: maxAnswerBytes_ = value; return true;
     }
     setLastError(kInternetInternalError);
     return false;
@@ -198,6 +200,9 @@ struct HttpRequest::Handle {
     bool asked = false;
     bool bodyWanted = false;
     bool readerFailed = false;
+    bool tooLarge = false;
+    curl_off_t maxAnswerBytes = 0;  // 0: no limit
+    curl_off_t bodyBytes = 0;
     bool certificateDemanded = false;
     bool stalled = false;
     std::chrono::milliseconds stallLimit{0};
@@ -253,8 +258,21 @@ struct HttpRequest::Handle {
             long status = 0;
             curl_easy_getinfo(self->curl, CURLINFO_RESPONSE_CODE, &status);
             self->bodyWanted = self->reader->wantsBody(static_cast<std::uint32_t>(status));
+            // An announced length over the limit is refused before any of it is kept.
+            curl_off_t announced = -1;
+            if (self->bodyWanted && self->maxAnswerBytes > 0 &&
+                curl_easy_getinfo(self->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+                announced > self->maxAnswerBytes) {
+                self->tooLarge = true;
+                return 0;
+            }
         }
         if (!self->bodyWanted) return 0;  // stops the transfer; its body stays unread
+        if (self->maxAnswerBytes > 0 && static_cast<curl_off_t>(total) > self->maxAnswerBytes - self->bodyBytes) {
+            self->tooLarge = true;
+            return 0;
+        }
+        self->bodyBytes += static_cast<curl_off_t>(total);
         for (size_t done = 0; done < total;) {
             const size_t piece = std::min(kBodyChunkSize, total - done);
             if (!self->reader->chunk(data + done, piece)) {
@@ -307,6 +325,10 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
     set(CURLOPT_MAXREDIRS, kMaxRedirects);
     set(CURLOPT_BUFFERSIZE, static_cast<long>(kBodyChunkSize));
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connection.connectTimeoutMs()));
+    // A wait without data is cut by the stall limit below; a server that
+    // keeps trickling data is cut by this deadline.
+    set(CURLOPT_TIMEOUT_MS, static_cast<long>(connection.deadlineMs()));
+    handle->maxAnswerBytes = static_cast<curl_off_t>(connection.maxAnswerBytes());
     handle->stallLimit = std::chrono::milliseconds(stallMs);
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &Handle::onProgress);
@@ -328,8 +350,9 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
 SendOutcome HttpRequest::send(ResponseReader& reader) {
     Handle& h = *handle_;
     h.reader = &reader;
-    h.asked = h.bodyWanted = h.readerFailed = h.certificateDemanded = h.stalled = h.connected = false;
+    h.asked = h.bodyWanted = h.readerFailed = h.tooLarge = h.certificateDemanded = h.stalled = h.connected = false;
     h.moved = 0;
+    h.bodyBytes = 0;
     status_.reset();
 
     const CURLcode result = curl_easy_perform(h.curl);
@@ -340,8 +363,8 @@ SendOutcome HttpRequest::send(ResponseReader& reader) {
     }
 
     if (result == CURLE_OK) return SendOutcome::Answered;
-    if (h.readerFailed) {
-        setLastError(kNotEnoughMemory);
+    if (h.readerFailed || h.tooLarge) {
+        setLastError(h.readerFailed ? kNotEnoughMemory : kAnswerTooLarge);
         return SendOutcome::BodyFailed;
     }
     if (result == CURLE_WRITE_ERROR && h.asked && !h.bodyWanted) return SendOutcome::Answered;

@@ -14,13 +14,15 @@
 // name not resolved, 12029 cannot connect, 12030 connection ended, 12044 the
 // server demands a client certificate, 12045 untrusted server certificate,
 // 12152 unreadable answer, 12156 redirect failed, 12157 secure channel error,
-// 12004 anything else.
+// 12004 anything else; kAnswerTooLarge for a body over the connection's limit.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/system_messages.h"
 
 namespace tessal::platform {
 
@@ -37,8 +39,10 @@ inline constexpr std::uint32_t kInternetInvalidCa = 12045;
 inline constexpr std::uint32_t kInternetInvalidServerResponse = 12152;
 inline constexpr std::uint32_t kInternetRedirectFailed = 12156;
 inline constexpr std::uint32_t kInternetSecureChannelError = 12157;
-// Not an internet code: the reader could not keep a chunk.
-inline constexpr std::uint32_t kNotEnoughMemory = 8;
+// Not internet codes: the reader could not keep a chunk (ENOMEM), and the
+// answer's body is larger than the connection allows (curl's own code).
+inline constexpr std::uint32_t kNotEnoughMemory = 12;
+inline constexpr std::uint32_t kAnswerTooLarge = kCurlCodeBase + 63;
 
 // The largest chunk of a body handed to a reader at once.
 inline constexpr std::size_t kBodyChunkSize = 10240;
@@ -70,14 +74,16 @@ private:
     std::string agent_;
 };
 
-enum class ConnectionOption { Utf8CodePage, ConnectTimeout, SendTimeout, ReceiveTimeout };
+// Deadline: milliseconds one request may take from start to the end of its
+// body, redirects included. MaxAnswerBytes: the largest body read.
+enum class ConnectionOption { Utf8CodePage, ConnectTimeout, SendTimeout, ReceiveTimeout, Deadline, MaxAnswerBytes };
 
 class HttpConnection {
 public:
     // Nothing, with 12005 in the last error, for an empty host.
     static std::unique_ptr<HttpConnection> connect(const InternetSession& session, std::string_view host,
                                                    std::uint16_t port);
-    // Times are milliseconds; 0 means no limit. Answers false with the code
+    // Times are milliseconds, sizes bytes; 0 means no limit. Answers false with the code
     // in the last error when the value cannot be taken.
     bool setOption(ConnectionOption option, std::uint32_t value);
 
@@ -87,6 +93,8 @@ public:
     std::uint32_t connectTimeoutMs() const { return connectTimeoutMs_; }
     std::uint32_t sendTimeoutMs() const { return sendTimeoutMs_; }
     std::uint32_t receiveTimeoutMs() const { return receiveTimeoutMs_; }
+    std::uint32_t deadlineMs() const { return deadlineMs_; }
+    std::uint32_t maxAnswerBytes() const { return maxAnswerBytes_; }
 
 private:
     HttpConnection(std::string agent, std::string host, std::uint16_t port)
@@ -97,6 +105,8 @@ private:
     std::uint32_t connectTimeoutMs_ = 0;
     std::uint32_t sendTimeoutMs_ = 0;
     std::uint32_t receiveTimeoutMs_ = 0;
+    std::uint32_t deadlineMs_ = 0;
+    std::uint32_t maxAnswerBytes_ = 0;
 };
 
 // Receives the final answer of a request.

@@ -18,12 +18,54 @@ constexpr std::uint32_t kAsn1BadTag = 0x8009310Bu;  // CRYPT_E_ASN1_BADTAG
 X509* cert(void* h) { return static_cast<X509*>(h); }
 X509_CRL* crl(void* h) { return static_cast<X509_CRL*>(h); }
 
+// The whole dotted form, however long: two identifiers that differ only past
+// a fixed buffer must not read the same.
 std::string dottedOid(const ASN1_OBJECT* object) {
     char buffer[256];
     const int n = OBJ_obj2txt(buffer, sizeof buffer, object, 1);
     if (n <= 0) return {};
-    return std::string(buffer,
-                       static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n) : sizeof buffer - 1);
+    if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    const int again = OBJ_obj2txt(text.data(), static_cast<int>(text.size()), object, 1);
+    if (again != n) return {};
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+// The value of a name attribute as UTF-8. A T61String is read as UTF-8 when
+// its bytes are valid UTF-8 (as issuers commonly write it), else as Latin-1.
+// Nothing when the value is not a string type or cannot be converted.
+std::optional<std::string> utf8ValueOf(const ASN1_STRING* data) {
+    if (!data) return std::nullopt;
+    unsigned char* utf8 = nullptr;
+    int length = -1;
+    if (ASN1_STRING_type(data) == V_ASN1_T61STRING) {
+        ASN1_STRING* asUtf8 = ASN1_STRING_type_new(V_ASN1_UTF8STRING);
+        if (asUtf8 && ASN1_STRING_set(asUtf8, ASN1_STRING_get0_data(data), ASN1_STRING_length(data)) == 1) {
+            // Fails for bytes that are not UTF-8; the Latin-1 reading follows.
+            length = ASN1_STRING_to_UTF8(&utf8, asUtf8);
+        }
+        ASN1_STRING_free(asUtf8);
+    }
+    if (length < 0) length = ASN1_STRING_to_UTF8(&utf8, data);
+    if (length < 0) return std::nullopt;
+    std::string value(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length));
+    OPENSSL_free(utf8);
+    return value;
+}
+
+// The DER of an attribute value, for values shown in hexadecimal.
+ByteBlock encodedValueOf(const ASN1_STRING* data) {
+    ByteBlock out;
+    ASN1_TYPE* any = ASN1_TYPE_new();
+    if (any && data && ASN1_TYPE_set1(any, ASN1_STRING_type(data), data) == 1) {
+        unsigned char* der = nullptr;
+        const int n = i2d_ASN1_TYPE(any, &der);
+        if (n > 0) out.assign(der, der + n);
+        OPENSSL_free(der);
+    }
+    ASN1_TYPE_free(any);
+    return out;
 }
 
 std::optional<std::int64_t> secondsOf(const ASN1_TIME* time) {
@@ -52,21 +94,14 @@ std::vector<NameEntry> entriesOf(const X509_NAME* name) {
         }
         item.rdn = X509_NAME_ENTRY_set(entry);
         const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
-        unsigned char* utf8 = nullptr;
-        const int length = data ? ASN1_STRING_to_UTF8(&utf8, data) : -1;
-        if (length >= 0) {
-            item.value.assign(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length));
-            OPENSSL_free(utf8);
+        std::optional<std::string> value = utf8ValueOf(data);
+        // Texts travel as NUL-terminated strings further on, where a NUL
+        // would silently cut the name; such a value is shown as its encoding.
+        if (value && value->find('\0') == std::string::npos) {
+            item.value = std::move(*value);
         } else {
             item.isText = false;
-            ASN1_TYPE* any = ASN1_TYPE_new();
-            if (any && data && ASN1_TYPE_set1(any, ASN1_STRING_type(data), data) == 1) {
-                unsigned char* der = nullptr;
-                const int n = i2d_ASN1_TYPE(any, &der);
-                if (n > 0) item.encoded.assign(der, der + n);
-                OPENSSL_free(der);
-            }
-            ASN1_TYPE_free(any);
+            item.encoded = encodedValueOf(data);
         }
         out.push_back(std::move(item));
     }

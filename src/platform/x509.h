@@ -17,9 +17,9 @@ using ByteBlock = std::vector<std::uint8_t>;
 struct NameEntry {
     std::string oid;        // dotted form, e.g. "2.5.4.3"
     std::string shortName;  // the library's short name, "" when it has none
-    std::string value;      // the value as UTF-8 when `isText`
+    std::string value;      // the value as UTF-8 when `isText`; never holds a NUL
     bool isText = true;
-    ByteBlock encoded;  // the DER of the value when it is not a string type
+    ByteBlock encoded;  // the DER of the value when it is not a string type or its text holds a NUL
     int rdn = 0;        // index of the RDN (SET) the attribute belongs to
 };
 

@@ -71,6 +71,18 @@ TEST(NameText, DecodedCertificateNamesKeepEncodedOrderAndSplitMultiValuedRdns) {
     EXPECT_EQ(nameText(certificate->issuer()), "CN=Root CA, O=Norvata Keldas");
 }
 
+TEST(NameText, LongIdentifiersAreWrittenWhole) {
+    // Two identifiers alike in their first 300 characters stay apart.
+    std::string stem = "1.2";
+    while (stem.size() < 300) stem += ".1234567890";
+    test::CertPlan plan;
+    plan.subject = {{stem + ".1", "a"}, {stem + ".2", "b"}, {"CN", "Long"}};
+    const data::Bytes der = test::makeCertificate(plan);
+    const auto certificate = platform::Certificate::decode(der.data(), der.size());
+    ASSERT_TRUE(certificate);
+    EXPECT_EQ(nameText(certificate->subject()), "OID." + stem + ".1=a, OID." + stem + ".2=b, CN=Long");
+}
+
 TEST(CommonName, FirstCnPieceTrimmedAndLoweredInAsciiOnly) {
     EXPECT_EQ(commonNameOf("C=LT, CN=Jonas Jonaitis, O=Org"), "jonas jonaitis");
     EXPECT_EQ(commonNameOf("cn=  ĄŽUOLAS Ąžuolaitis  "), "ĄŽuolas Ąžuolaitis");

@@ -91,6 +91,31 @@ TEST(DecimalFromLittleEndian, LowerLimbsArePaddedToFifteenDigits) {
     EXPECT_EQ(decimalOf(Bytes(8, 0xFF)), "18446744073709551615");
 }
 
+TEST(DecimalFromLittleEndian, LongNumbersAreExactUpToTheLimit) {
+    // 10^9 - 1 and 10^9: the boundary of the limbs inside the conversion.
+    EXPECT_EQ(decimalOf({0xFF, 0xC9, 0x9A, 0x3B}), "999999999");
+    EXPECT_EQ(decimalOf({0x00, 0xCA, 0x9A, 0x3B}), "1000000000");
+    EXPECT_EQ(decimalOf({0x2A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}), "42");
+
+    // 2^65536 - 1: 19729 digits, the last nine those of 2^65536 mod 10^9, less one.
+    const std::string longest = decimalOf(Bytes(kMaxDecimalInputBytes, 0xFF));
+    EXPECT_EQ(longest.size(), 19729u);
+    std::uint64_t lastNine = 1;
+    for (int i = 0; i < 65536; ++i) lastNine = lastNine * 2 % 1'000'000'000;
+    const std::string tail = std::to_string(lastNine - 1);
+    EXPECT_EQ(longest.substr(longest.size() - 9), std::string(9 - tail.size(), '0') + tail);
+    EXPECT_EQ(longest.substr(0, 6), "200352");  // 2^65536 = 2.00352...e19728
+
+    // Leading zero bytes do not count towards the limit; significant ones do.
+    Bytes padded(kMaxDecimalInputBytes + 100, 0x00);
+    padded[0] = 7;
+    EXPECT_EQ(decimalOf(padded), "7");
+    std::string out = "stale";
+    const Bytes tooLong(kMaxDecimalInputBytes + 1, 0x01);
+    EXPECT_FALSE(decimalFromLittleEndian(tooLong.data(), tooLong.size(), out));
+    EXPECT_EQ(out, "");
+}
+
 TEST(DecimalFromLittleEndian, ZeroBytesFail) {
     std::string out = "stale";
     EXPECT_FALSE(decimalFromLittleEndian(nullptr, 0, out));

@@ -3,6 +3,7 @@
 
 #include "diagnostics/config_scope.h"
 #include "platform/config.h"
+#include "platform/http_limits.h"
 
 using tessal::platform::configFilePath;
 using tessal::platform::configValue;
@@ -103,6 +104,28 @@ TEST(ConfigLocation, MissingFileBehavesAsMissingKey) {
     ConfigScope scope(dir.file("present.conf"), "");
     setenv("TESSAL_CONFIG", dir.file("absent.conf").c_str(), 1);
     EXPECT_EQ(configValue(kProductKey, "logFilePath"), std::nullopt);
+}
+
+TEST(HttpLimitsConfig, PositiveNumbersTakeEffectAnythingElseKeepsTheDefault) {
+    using tessal::platform::configuredHttpLimits;
+    TempDir dir;
+    {
+        ConfigScope scope(dir.file("none.conf"), "");
+        EXPECT_EQ(configuredHttpLimits().deadlineMs, 20000u);
+        EXPECT_EQ(configuredHttpLimits().maxAnswerBytes, 64u * 1024u * 1024u);
+    }
+    {
+        ConfigScope scope(dir.file("set.conf"), "[platform]\nhttpDeadlineMs = 1500\nhttpMaxAnswerBytes = 4096\n");
+        EXPECT_EQ(configuredHttpLimits().deadlineMs, 1500u);
+        EXPECT_EQ(configuredHttpLimits().maxAnswerBytes, 4096u);
+    }
+    // Never "no limit": zero, signs, units and overflow all keep the default.
+    for (const char* bad : {"0", "-5", "+5", "12ms", "99999999999", ""}) {
+        ConfigScope scope(dir.file("bad.conf"), std::string("[platform]\nhttpDeadlineMs = ") + bad +
+                                                    "\nhttpMaxAnswerBytes = " + bad + "\n");
+        EXPECT_EQ(configuredHttpLimits().deadlineMs, 20000u) << bad;
+        EXPECT_EQ(configuredHttpLimits().maxAnswerBytes, 64u * 1024u * 1024u) << bad;
+    }
 }
 
 }  // namespace

@@ -56,6 +56,37 @@ plain=$("$TESSAL" cert "$D/plain.pem")
 check "openssl certificate: subject in encoded order" equals "$(json "$plain" .subject)" "C=LT, O=Bandymas, CN=Plain Root"
 check "openssl certificate: a long serial in decimal" equals "$(json "$plain" .serialNumber)" \
     "$(echo "ibase=16; 0123456789ABCDEF0123" | bc)"
+# Long serials: the decimal text matches bc's for a few lengths; one past the
+# converter's limit is refused as a malformed certificate instead of converted.
+for bytes in 20 64 500 8192; do
+    hex="7$(head -c "$bytes" /dev/urandom | xxd -p -c 100000 | tr 'a-f' 'A-F' | cut -c2-)"
+    openssl req -x509 -key "$D/plain.key" -subj "/C=LT/CN=Long Serial" -days 5 -set_serial "0x$hex" \
+        -out "$D/serial.pem" 2>/dev/null
+    check "a serial of $bytes bytes in decimal" equals "$(json "$("$TESSAL" cert "$D/serial.pem")" .serialNumber)" \
+        "$(echo "ibase=16; $hex" | BC_LINE_LENGTH=0 bc)"
+done
+openssl req -x509 -key "$D/plain.key" -subj "/C=LT/CN=Long Serial" -days 5 \
+    -set_serial "0x7$(head -c 8192 /dev/zero | xxd -p -c 100000)" -out "$D/serial.pem" 2>/dev/null
+check "a serial past the limit is refused" contains "$("$TESSAL" cert "$D/serial.pem" 2>&1)" "Klaidingas sertifikato formatas"
+# Names the text form cannot cut: the UTF8String CN "bankXevil" of one
+# certificate is patched in place (same length) to hold a NUL, or retagged as
+# a T61String holding UTF-8 or Latin-1.
+openssl req -x509 -key "$D/plain.key" -subj "/C=LT/O=Bandymas/CN=bankXevil" -days 5 -outform DER \
+    -out "$D/name.der" 2>/dev/null
+patched() {  # patched HEX_OF_TAG_LENGTH_AND_VALUE FILE
+    xxd -p "$D/name.der" | tr -d '\n' | sed "s/0c0962616e6b586576696c/$1/g" | xxd -r -p > "$2"
+}
+patched 0c0962616e6b006576696c "$D/nul.der"
+patched 140962616e6bc3a976696c "$D/t61-utf8.der"
+patched 140962616e6be96576696c "$D/t61-latin1.der"
+nul=$("$TESSAL" cert "$D/nul.der")
+check "a CN holding a NUL is shown whole, as its encoding" equals "$(json "$nul" .subject)" \
+    "C=LT, O=Bandymas, CN=#0C0962616E6B006576696C"
+check "and the common name is not cut at the NUL" equals "$(json "$nul" .subjectCommonName)" "#0c0962616e6b006576696c"
+check "a T61String holding UTF-8 reads as UTF-8" equals "$(json "$("$TESSAL" cert "$D/t61-utf8.der")" .subject)" \
+    "C=LT, O=Bandymas, CN=bankévil"
+check "a T61String of other bytes reads as Latin-1" equals \
+    "$(json "$("$TESSAL" cert "$D/t61-latin1.der")" .subject)" "C=LT, O=Bandymas, CN=bankéevil"
 openssl ecparam -name prime256v1 -genkey -noout -out "$D/ec.key" 2>/dev/null
 openssl req -x509 -new -key "$D/ec.key" -subj "/CN=Elliptic" -days 5 -out "$D/ec.pem" 2>/dev/null
 check "a non-RSA certificate exits 1" equals "$(status "$TESSAL" cert "$D/ec.pem")" 1

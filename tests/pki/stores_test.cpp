@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "support/test_pki.h"
 #include "fake_pki_source.h"
+#include "pki/store_lock.h"
 #include "pki/store_query.h"
 #include "support/test_support.h"
 
@@ -471,6 +473,44 @@ TEST_F(CurrentCrlTest, LongNameNotInTheListIsFetchedAndKept) {
     const std::size_t asked = source.requests.size();
     EXPECT_FALSE(findCrl(source, impostor, CrlByName, "apsimetes ca"));
     EXPECT_EQ(source.requests.size(), asked + 1);
+}
+
+// A service that, while it is asked, checks from another thread that
+// neither store lock is held: a slow answer must not stall other lookups.
+class LockProbingSource : public FakePkiSource {
+public:
+    bool request(std::optional<std::string_view> key, PkiQueryKind kind) override {
+        std::thread probe([this] {
+            const bool store = storeLock().try_lock();
+            if (store) storeLock().unlock();
+            const bool certificates = certificateLock().try_lock();
+            if (certificates) certificateLock().unlock();
+            if (!store || !certificates) ++requestsUnderLock;
+        });
+        probe.join();
+        return FakePkiSource::request(key, kind);
+    }
+    int requestsUnderLock = 0;
+};
+
+TEST_F(CurrentCrlTest, NoStoreLockIsHeldWhileTheServiceIsAsked) {
+    LockProbingSource source;
+    serveCurrent(source, {"pirmas ca"});
+    source.answer(CrlByName, "papildomas ca", test::crlDocument(crlOf("papildomas ca")));
+    const data::Bytes crlDer = crlOf("kitas ca");
+    const certs::CrlRecord byHash = crlRecordOf(crlDer);
+    source.answer(CrlByHash, byHash.id().str(), test::crlDocument(crlDer));
+    const ServedCertificate served = serveCertificate(source);
+
+    certs::CrlRecord found;
+    ASSERT_TRUE(findCrl(source, found, CrlByName, "0"));                 // refresh
+    ASSERT_TRUE(findCrl(source, found, CrlByName, "papildomas ca"));     // long name fetched
+    EXPECT_EQ(nameOf(found), "papildomas ca");
+    ASSERT_TRUE(findCrl(source, found, CrlByHash, byHash.id().str()));  // by hash
+    certs::CertificateRecord certificate;
+    ASSERT_TRUE(findCertificate(certificate, source, CertByHash, served.record.id().str()));
+    EXPECT_EQ(source.requests.size(), 5u);
+    EXPECT_EQ(source.requestsUnderLock, 0);
 }
 
 TEST_F(CurrentCrlTest, LongNameFetchedPastItsNextUpdateIsRefused) {

@@ -1,6 +1,7 @@
 #include "handler.h"
 
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -157,7 +158,19 @@ void RequestHandler::handle(const httplib::Request& request, httplib::Response& 
     const auto current = catalogue();
     const Lookup lookup = lookUp(*current, target);
     response.status = lookup.status;
-    if (lookup.body) response.set_content(*lookup.body, lookup.contentType.c_str());
+    if (!lookup.body) return;
+    if (options_.drip.count() == 0) {
+        response.set_content(*lookup.body, lookup.contentType.c_str());
+        return;
+    }
+    // A slow server that never pauses long enough to look dead.
+    auto body = std::make_shared<const std::string>(*lookup.body);
+    const std::chrono::milliseconds drip = options_.drip;
+    response.set_content_provider(body->size(), lookup.contentType,
+                                  [body, drip](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                      std::this_thread::sleep_for(drip);
+                                      return sink.write(body->data() + offset, 1);
+                                  });
 }
 
 }  // namespace tessal::pki_service

@@ -24,6 +24,7 @@ struct ServiceOptions {
     std::filesystem::path root;
     std::vector<FailRule> failures;
     std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds drip{0};  // > 0: each byte of a body after this pause, one at a time
     std::filesystem::path requestLog;  // empty: no log
 };
 

@@ -24,7 +24,8 @@ using tessal::pki_service::ServiceOptions;
 
 constexpr std::string_view kUsage =
     "usage: tessal-pki-service --root DIR --listen HOST:PORT [--tls-cert FILE --tls-key FILE [--client-ca FILE]]\n"
-    "                          [--request-log FILE] [--fail PATH_PREFIX=STATUS]... [--delay-ms N]\n";
+    "                          [--request-log FILE] [--fail PATH_PREFIX=STATUS]... [--delay-ms N]\n"
+    "                          [--drip-ms N]\n";
 
 struct Options {
     ServiceOptions service;
@@ -83,6 +84,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
             const auto delay = number(value, 0, 600000);
             if (!delay) return fail("bad --delay-ms");
             options.service.delay = std::chrono::milliseconds(*delay);
+        } else if (name == "--drip-ms") {
+            const auto drip = number(value, 0, 600000);
+            if (!drip) return fail("bad --drip-ms");
+            options.service.drip = std::chrono::milliseconds(*drip);
         } else {
             return fail("unknown option " + std::string(name));
         }
