@@ -128,6 +128,12 @@ out=$("$TESSAL" call --json --page https://evil.example/ readFile "s:$D/saved.xm
 check "foreign page refused" contains "$out" '"member":"readFile","hresult":"0x80020009","error":{"source":"Tessal.Sign.1","description":"Neleistina komponent\u0117s veikimo aplinka"}'
 check "foreign page cannot write files" test ! -e "$D/evil"
 check "subdomain trick refused" equals "$(status "$TESSAL" call --page https://evilnk.example/ readFile "s:$D/saved.xml")" 1
+# A host the site match and the certificate fetches could read differently is no host.
+for page in 'https://evil.example%00.nk.example/' 'https://evil.example%0a.nk.example/' \
+            'https://nk.example%40evil.example/' 'https://www.nk.example./' 'https://ev%20il.nk.example/'; do
+    out=$("$TESSAL" call --json --page "$page" readFile "s:$D/saved.xml")
+    check "page $page refused" contains "$out" 'Neleistina komponent\u0117s veikimo aplinka'
+done
 check "page without safety call" equals "$(status "$TESSAL" call --no-safety --page http://nk.example/ PkiDomain s:a.example)" 0
 check "all ok exits 0" equals "$(status "$TESSAL" call convert s:a :: compress s:a)" 0
 check "any failure exits 1" equals "$(status "$TESSAL" call convert s:a :: compress e)" 1
