@@ -76,7 +76,8 @@ diag::Outcome<std::u16string> DirectoryIntake::readNext(std::u16string_view dire
 
     // "*.xml" in any letter case, as on a file system that ignores case.
     // Only regular files can be read and moved; a directory named like an
-    // XML file would otherwise be picked again on every call.
+    // XML file would otherwise be picked again on every call. A symbolic link
+    // is passed over: it would hand out a file from outside the inbox.
     std::vector<platform::DirectoryEntry> candidates;
     for (auto& entry : entries) {
         if (entry.regularFile && isXmlFileName(std::string_view(entry.name))) candidates.push_back(std::move(entry));
@@ -85,7 +86,7 @@ diag::Outcome<std::u16string> DirectoryIntake::readNext(std::u16string_view dire
 
     currentFileName_ = candidates[pickIndex(candidates)].name;
     const std::string path = joinPath(currentDirectory_, currentFileName_);
-    return readFileTextAt(path, diag::fromAnsi(path));
+    return readFileTextAt(path, diag::fromAnsi(path), platform::FileKind::RegularNoLink);
 }
 
 std::u16string DirectoryIntake::processedFileName() const {

@@ -103,9 +103,10 @@ diag::Outcome<std::u16string> xmlTextOf(const Bytes& bytes) {
     return text.substr(at);
 }
 
-diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName) {
+diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName,
+                                             platform::FileKind kind) {
     Bytes bytes;
-    if (!platform::readWholeFile(path, bytes)) return failure(kReadFailed, {shownName});
+    if (!platform::readWholeFile(path, bytes, kind)) return failure(kReadFailed, {shownName});
     if (isXmlFileName(std::string_view(path))) return xmlTextOf(bytes);
     std::string base64;
     base64Encode(bytes, base64);  // an empty file gives an empty text

@@ -74,6 +74,8 @@ check "intake picks the greatest prefix, oldest first" contains "$out" "<a>90c</
 check "intake names the file" contains "$out" "$D/in/90_c.xml"
 check "intake moved it" test -f "$D/done/90_c.xml" -a ! -e "$D/in/90_c.xml"
 check "second move fails" contains "$("$TESSAL" call readNextFileXml "s:$D/in" :: moveProcessedFile "s:$D/done" :: moveProcessedFile "s:$D/done" 2>&1)" "Klaida perkeliant bylą"
+mkdir -p "$D/linked"; echo '<secret/>' > "$D/outside.xml"; ln -s "$D/outside.xml" "$D/linked/99_link.xml"
+check "a link in the inbox is passed over" equals "$("$TESSAL" call readNextFileXml "s:$D/linked")" "<Result/>"
 mkdir -p "$D/empty"
 check "empty directory" equals "$("$TESSAL" call readNextFileXml "s:$D/empty")" "<Result/>"
 check "missing directory" contains "$("$TESSAL" call readNextFileXml "s:$D/nope" 2>&1)" "Nepasiekiamas katalogas \"$D/nope\""
