@@ -119,6 +119,11 @@ check "PkiDomain replaces them" contains "$log" 'Naudojama viešojo rakto infras
 check "key container traced" contains "$log" "Įvestas naujas kriptografinių raktų konteinerio pavadinimas : signer"
 check "caller line copied to the global log" contains "$log" "eilutė"
 check "caller line in its own file" cmp -s "$D/own.log" <(printf 'eilutė\r\n')
+# A log path that is a FIFO without a reader fails the write instead of hanging the member.
+mkfifo "$D/pipe.log"
+out=$("$TESSAL" call --json writeLog "s:$D/pipe.log" s:x :: reset)
+check "writeLog to a FIFO fails" contains "$out" "Klaida i\\u0161saugant byl\\u0105 \\\"$D/pipe.log\\\" (6)"
+check "and the next member answers" contains "$out" '"member":"reset","hresult":"0x00000000"'
 check "log lines carry the prefix" bash -c "grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2},[0-9]{3}  I  \[[0-9]+/[0-9]+\] ' '$D/global.log'"
 
 # --- hosted in a page ----------------------------------------------------------------------
