@@ -275,3 +275,23 @@ TEST_F(FacadeTest, SyncTimeWithoutDomainsFailsWithTheClientsRecord) {
     const std::u16string description = lastDescription();
     EXPECT_NE(description.find(u" : 73001091;\r\n"), std::u16string::npos) << diag::utf8Encode(description);
 }
+
+TEST_F(FacadeTest, ProcessedNameThatIsNotValidTextLeadsBackToTheSameFile) {
+    const std::filesystem::path start = std::filesystem::current_path();
+    std::filesystem::create_directory(dir.file("in"));
+    const std::string name = "\xFF\xC4.xml";  // not UTF-8
+    writeWholeFile(dir.file("in/" + name), "<raw/>");
+    Sign sign(host);
+    std::u16string xml, picked, text, time;
+    ASSERT_EQ(sign.readNextFileXml(diag::utf16Of(dir.file("in")), xml), hr::S_OK);
+    EXPECT_EQ(xml, u"<raw/>");
+    ASSERT_EQ(sign.getProcessedFileName(picked), hr::S_OK);
+    // The answer names the file: the file members take it back unchanged.
+    EXPECT_EQ(sign.readFile(picked, text), hr::S_OK);
+    EXPECT_EQ(text, u"<raw/>");
+    EXPECT_EQ(sign.getFileTime(picked, time), hr::S_OK);
+    std::filesystem::create_directory(dir.file("done"));
+    EXPECT_EQ(sign.moveProcessedFile(diag::utf16Of(dir.file("done"))), hr::S_OK);
+    EXPECT_EQ(readWholeFile(dir.file("done/" + name)), "<raw/>");
+    std::filesystem::current_path(start);
+}
