@@ -1,9 +1,14 @@
 
+#include <thread>
+
+#include "crypto/key_selection.h"
 #include "diagnostics/sign_error.h"
 #include "diagnostics/utf8_text.h"
+#include "facade/callback_lock.h"
 #include "facade/document_bytes.h"
 #include "facade/facade_fixture.h"
 #include "facade/member_guard.h"
+#include "pki/store_lock.h"
 #include "tessal/member_table.h"
 #include "tessal/tessal.h"
 
@@ -41,6 +46,38 @@ TEST_F(FacadeTest, GuardTurnsFaultsAndExceptionsIntoMessages) {
     // The guard keeps working after a fault.
     EXPECT_EQ(facade::guardMember(state, [] { return hr::S_OK; }), hr::S_OK);
     EXPECT_TRUE(logHas("Nenumatyta operacinės sistemos klaida (C0000005)"));
+}
+
+TEST_F(FacadeTest, TrappedFaultGivesBackTheProcessWideLocksTakenInsideIt) {
+    const auto freeForOthers = [](auto& lock) {
+        bool taken = false;
+        std::thread([&] {
+            taken = lock.try_lock();
+            if (taken) lock.unlock();
+        }).join();
+        return taken;
+    };
+    facade::SignState state;
+    facade::callbackLock().lock();  // taken before the member: stays held
+    EXPECT_EQ(facade::guardMember(state,
+                                  [] {
+                                      const std::lock_guard store(pki::storeLock());
+                                      const std::lock_guard certificates(pki::certificateLock());
+                                      const std::lock_guard again(pki::certificateLock());
+                                      const std::lock_guard selection(crypto::selectionLock());
+                                      *nowhere = 1;
+                                      return hr::S_OK;
+                                  }),
+              hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"Nenumatyta operacinės sistemos klaida (C0000005)");
+    EXPECT_TRUE(freeForOthers(pki::storeLock()));
+    EXPECT_TRUE(freeForOthers(pki::certificateLock()));
+    EXPECT_TRUE(freeForOthers(crypto::selectionLock()));
+    EXPECT_FALSE(freeForOthers(facade::callbackLock()));
+    facade::callbackLock().unlock();
+    // A later member of another object, which takes the store lock, answers.
+    Sign sign(host);
+    EXPECT_EQ(sign.putPkiDomain(u"a.example"), hr::S_OK);
 }
 
 TEST_F(FacadeTest, ReportedFailuresAreTracedAndCarryTheProgId) {
