@@ -295,6 +295,30 @@ TEST_F(FacadeTest, CInterfaceInvokesMembersAndHandsOverErrorInformation) {
     tessal_sign_release(sign);
 }
 
+TEST_F(FacadeTest, CInterfaceAnswersAThrowInsideTheComponentWithAStatus) {
+    tessal_sign* sign = nullptr;
+    ASSERT_EQ(tessal_sign_create(&sign), 0);
+    // A length no string can have: converting the argument throws inside the component.
+    const char16_t text[] = u"x";
+    tessal_variant arg{};
+    arg.type = TESSAL_VT_STRING;
+    arg.str = reinterpret_cast<const uint16_t*>(text);
+    arg.str_len = SIZE_MAX / 2;
+    tessal_variant result{};
+    EXPECT_EQ(tessal_sign_invoke(sign, "convert", &arg, 1, &result), hr::E_UNEXPECTED);
+    EXPECT_EQ(result.type, TESSAL_VT_EMPTY);
+    char* source = nullptr;
+    char* description = nullptr;
+    ASSERT_EQ(tessal_take_error_info(&source, &description), 1);
+    EXPECT_STREQ(source, "Tessal.Sign.1");
+    EXPECT_STREQ(description, "Nenumatyta klaida");
+    tessal_free(source);
+    tessal_free(description);
+    // The object still answers.
+    EXPECT_EQ(tessal_sign_invoke(sign, "reset", nullptr, 0, nullptr), hr::S_OK);
+    tessal_sign_release(sign);
+}
+
 TEST_F(FacadeTest, ResetAnswersWithoutAResultAndInRefusedPages) {
     Sign sign(host);
     const int repaints = host->repaints;
