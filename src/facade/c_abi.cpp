@@ -164,7 +164,10 @@ tessal_hresult tessal_sign_create_in_page(const char* page_url, uint32_t zone, t
     if (!out || !page_url) return tessal::hr::E_POINTER;
     *out = nullptr;
     return guarded([&] {
-        auto site = std::make_shared<PageSite>(tessal::diag::utf16Of(page_url), zone);
+        // Every byte of the address is kept: cutting it at one that is not
+        // UTF-8 would hand the environment check a different host.
+        auto site = std::make_shared<PageSite>(
+            tessal::diag::utf8DecodeEach(page_url, tessal::diag::InvalidByte::Replace), zone);
         *out = new tessal_sign{std::make_unique<tessal::Sign>(site)};
         return tessal::hr::S_OK;
     });

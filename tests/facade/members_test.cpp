@@ -293,6 +293,10 @@ TEST_F(FacadeTest, CInterfaceInvokesMembersAndHandsOverErrorInformation) {
     ASSERT_EQ(tessal_sign_create_in_page("https://evil.example/", 3, &sign), 0);
     EXPECT_EQ(tessal_sign_set_interface_safety_options(sign, 1, 1), hr::E_FAIL);
     tessal_sign_release(sign);
+    // A byte that is not UTF-8 does not cut the address short at an approved host.
+    ASSERT_EQ(tessal_sign_create_in_page("https://nk.example\x80.evil.example/", 3, &sign), 0);
+    EXPECT_EQ(tessal_sign_set_interface_safety_options(sign, 1, 1), hr::E_FAIL);
+    tessal_sign_release(sign);
 }
 
 TEST_F(FacadeTest, CInterfaceAnswersAThrowInsideTheComponentWithAStatus) {

@@ -74,6 +74,12 @@ check "intake picks the greatest prefix, oldest first" contains "$out" "<a>90c</
 check "intake names the file" contains "$out" "$D/in/90_c.xml"
 check "intake moved it" test -f "$D/done/90_c.xml" -a ! -e "$D/in/90_c.xml"
 check "second move fails" contains "$("$TESSAL" call readNextFileXml "s:$D/in" :: moveProcessedFile "s:$D/done" :: moveProcessedFile "s:$D/done" 2>&1)" "Klaida perkeliant bylą"
+# A name that is not UTF-8 comes back as bytes that name the same file.
+mkdir -p "$D/raw" "$D/raw-done"; printf '<raw/>' > "$D/raw/"$'\xff'"x.xml"
+picked=$("$TESSAL" call readNextFileXml "s:$D/raw" :: getProcessedFileName | tail -n 1)
+check "a name that is not UTF-8 is read back" equals "$("$TESSAL" call readFile "s:$picked")" "<raw/>"
+"$TESSAL" call readNextFileXml "s:$D/raw" :: moveProcessedFile "s:$D/raw-done" >/dev/null
+check "and moved" equals "$(cat "$D/raw-done/"$'\xff'"x.xml")" "<raw/>"
 mkdir -p "$D/linked"; echo '<secret/>' > "$D/outside.xml"; ln -s "$D/outside.xml" "$D/linked/99_link.xml"
 check "a link in the inbox is passed over" equals "$("$TESSAL" call readNextFileXml "s:$D/linked")" "<Result/>"
 mkdir -p "$D/empty"
@@ -136,7 +142,7 @@ check "foreign page refused" contains "$out" '"member":"readFile","hresult":"0x8
 check "foreign page cannot write files" test ! -e "$D/evil"
 check "subdomain trick refused" equals "$(status "$TESSAL" call --page https://evilnk.example/ readFile "s:$D/saved.xml")" 1
 # A host the site match and the certificate fetches could read differently is no host.
-for page in 'https://evil.example%00.nk.example/' 'https://evil.example%0a.nk.example/' \
+for page in $'https://evil.example\x80.nk.example/' 'https://evil.example%00.nk.example/' 'https://evil.example%0a.nk.example/' \
             'https://nk.example%40evil.example/' 'https://www.nk.example./' 'https://ev%20il.nk.example/'; do
     out=$("$TESSAL" call --json --page "$page" readFile "s:$D/saved.xml")
     check "page $page refused" contains "$out" 'Neleistina komponent\u0117s veikimo aplinka'
