@@ -43,7 +43,8 @@ std::optional<Argument> parseArgument(const std::string& text, std::string& erro
     }
     const std::string kind = text.substr(0, colon);
     const std::string value = text.substr(colon + 1);
-    if (kind == "s") return Argument{Variant::string(diag::utf16Of(value))};
+    // Bytes that are not UTF-8 (a file name, say) are carried, not dropped.
+    if (kind == "s") return Argument{Variant::string(diag::utf8DecodeEach(value, diag::InvalidByte::Escape))};
     if (kind == "sf" || kind == "b") {
         std::optional<std::string> content = readFileBytes(value);
         if (!content) {

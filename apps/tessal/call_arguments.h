@@ -11,7 +11,8 @@ namespace tessal::cli {
 std::optional<Argument> parseArgument(const std::string& text, std::string& error);
 
 inline constexpr const char* kArgumentHelp =
-    "  s:TEXT     string (UTF-8 text becomes UTF-16)\n"
+    "  s:TEXT     string (UTF-8 text becomes UTF-16; a byte that is not UTF-8\n"
+    "             is carried as U+DC80..U+DCFF and printed back as that byte)\n"
     "  sf:PATH    string read from a UTF-8 file\n"
     "  b:PATH     byte array read from a file\n"
     "  x:HEX      byte array from hexadecimal digits\n"

@@ -133,7 +133,7 @@ bool writeOut(const std::string& path, const Variant& value) {
     if (value.is(VarType::Bytes)) {
         out.write(reinterpret_cast<const char*>(value.data().data()), static_cast<std::streamsize>(value.data().size()));
     } else {
-        const std::string utf8 = diag::utf8Encode(value.text());
+        const std::string utf8 = diag::utf8EncodeEscaped(value.text());
         out.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
     }
     return static_cast<bool>(out);
@@ -182,7 +182,11 @@ int runCall(const std::vector<std::string>& args) {
     }
 
     auto site = std::make_shared<CliHostSite>(options.json);
-    if (options.page) site->setPage(PageLocation{diag::utf16Of(*options.page), options.zone});
+    // Every byte of the address is kept: cutting it at one that is not UTF-8
+    // would hand the environment check a different host.
+    if (options.page) {
+        site->setPage(PageLocation{diag::utf8DecodeEach(*options.page, diag::InvalidByte::Replace), options.zone});
+    }
     Sign sign(site);
     if (options.page && options.safety) sign.setInterfaceSafetyOptions(iid::IDispatch, 1, 1);
 

@@ -83,7 +83,7 @@ std::string resultText(const Invocation& call) {
     if (call.safety) return "supported " + std::to_string(call.safety->first) + " enabled " + std::to_string(call.safety->second);
     const Variant& v = call.result;
     switch (v.type()) {
-        case VarType::String: return diag::utf8Encode(v.text());
+        case VarType::String: return diag::utf8EncodeEscaped(v.text());
         case VarType::Bytes: return hex(v.data());
         case VarType::Int: return std::to_string(v.asInt());
         case VarType::UInt: return std::to_string(v.asUInt());

@@ -58,8 +58,8 @@ std::int64_t notAfterOf(const SignerContext* context) {
 
 }  // namespace
 
-std::recursive_mutex& selectionLock() {
-    static std::recursive_mutex lock;
+platform::TrapReleasedRecursiveMutex& selectionLock() {
+    static platform::TrapReleasedRecursiveMutex lock;
     return lock;
 }
 

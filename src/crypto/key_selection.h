@@ -15,6 +15,7 @@
 #include "crypto/signer_context.h"
 #include "diagnostics/error_record.h"
 #include "platform/smart_card.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::crypto {
 
@@ -23,7 +24,7 @@ inline constexpr std::size_t kCandidateSlots = 128;
 
 // Guards the selected signer while it is compared and replaced, its reset,
 // and each reader's container enumeration.
-std::recursive_mutex& selectionLock();
+platform::TrapReleasedRecursiveMutex& selectionLock();
 // The selected signer; none when no search has accepted a key. Read without
 // the lock: it changes only during a search and when its selection ends.
 SignerContext* selectedSigner();

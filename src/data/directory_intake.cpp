@@ -62,7 +62,7 @@ diag::Outcome<std::u16string> DirectoryIntake::readNext(std::u16string_view dire
     currentDirectory_.clear();
     if (directory.empty()) return diag::Failure{std::u16string(kNoDirectory)};
 
-    const std::string narrow = diag::toAnsi(directory);
+    const std::string narrow = diag::toAnsiName(directory);
     std::string full;
     if (!platform::pathExists(narrow) || !platform::changeDirectory(narrow) || !platform::currentDirectory(full)) {
         return unreachable(directory);
@@ -76,7 +76,8 @@ diag::Outcome<std::u16string> DirectoryIntake::readNext(std::u16string_view dire
 
     // "*.xml" in any letter case, as on a file system that ignores case.
     // Only regular files can be read and moved; a directory named like an
-    // XML file would otherwise be picked again on every call.
+    // XML file would otherwise be picked again on every call. A symbolic link
+    // is passed over: it would hand out a file from outside the inbox.
     std::vector<platform::DirectoryEntry> candidates;
     for (auto& entry : entries) {
         if (entry.regularFile && isXmlFileName(std::string_view(entry.name))) candidates.push_back(std::move(entry));
@@ -85,18 +86,18 @@ diag::Outcome<std::u16string> DirectoryIntake::readNext(std::u16string_view dire
 
     currentFileName_ = candidates[pickIndex(candidates)].name;
     const std::string path = joinPath(currentDirectory_, currentFileName_);
-    return readFileTextAt(path, diag::fromAnsi(path));
+    return readFileTextAt(path, diag::fromAnsiWhole(path), platform::FileKind::RegularNoLink);
 }
 
 std::u16string DirectoryIntake::processedFileName() const {
-    if (currentFileName_.empty()) return diag::fromAnsi(currentDirectory_);
-    return diag::fromAnsi(joinPath(currentDirectory_, currentFileName_));
+    if (currentFileName_.empty()) return diag::fromAnsiName(currentDirectory_);
+    return diag::fromAnsiName(joinPath(currentDirectory_, currentFileName_));
 }
 
 diag::Status DirectoryIntake::moveProcessed(std::u16string_view destination) {
     if (destination.empty()) return diag::Failure{std::u16string(kNoDirectory)};
 
-    const std::string narrow = diag::toAnsi(destination);
+    const std::string narrow = diag::toAnsiName(destination);
     std::string full;
     if (!platform::changeDirectory(narrow) || !platform::currentDirectory(full)) return unreachable(destination);
 
@@ -110,8 +111,8 @@ diag::Status DirectoryIntake::moveProcessed(std::u16string_view destination) {
         moved = platform::moveFile(source, target);
     }
     if (!moved) {
-        return diag::Failure{diag::formatWide(
-            kMoveFailed, {diag::fromAnsi(source), diag::fromAnsi(target), static_cast<int>(platform::lastError())})};
+        return diag::Failure{diag::formatWide(kMoveFailed, {diag::fromAnsiWhole(source), diag::fromAnsiWhole(target),
+                                                            static_cast<int>(platform::lastError())})};
     }
     return diag::done();
 }

@@ -103,9 +103,10 @@ diag::Outcome<std::u16string> xmlTextOf(const Bytes& bytes) {
     return text.substr(at);
 }
 
-diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName) {
+diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName,
+                                             platform::FileKind kind) {
     Bytes bytes;
-    if (!platform::readWholeFile(path, bytes)) return failure(kReadFailed, {shownName});
+    if (!platform::readWholeFile(path, bytes, kind)) return failure(kReadFailed, {shownName});
     if (isXmlFileName(std::string_view(path))) return xmlTextOf(bytes);
     std::string base64;
     base64Encode(bytes, base64);  // an empty file gives an empty text
@@ -113,11 +114,11 @@ diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16st
 }
 
 diag::Outcome<std::u16string> readFileText(std::u16string_view name) {
-    return readFileTextAt(diag::toAnsi(name), name);
+    return readFileTextAt(diag::toAnsiName(name), name);
 }
 
 diag::Status saveDocument(std::u16string_view name, const std::uint8_t* data, std::size_t size) {
-    if (!platform::writeFileAtomically(diag::toAnsi(name), data, size)) {
+    if (!platform::writeFileAtomically(diag::toAnsiName(name), data, size)) {
         return failure(kSaveFailed, {name, static_cast<int>(platform::lastError())});
     }
     return diag::done();
@@ -130,7 +131,7 @@ std::u16string withXmlExtension(std::u16string chosen) {
 
 diag::Outcome<std::u16string> fileTimeText(std::u16string_view name) {
     platform::FileTimes times;
-    if (!platform::fileTimes(diag::toAnsi(name), times)) return failure(kTimeFailed, {name});
+    if (!platform::fileTimes(diag::toAnsiName(name), times)) return failure(kTimeFailed, {name});
     const auto& chosen = times.lastWrite ? times.lastWrite : times.creation;
     platform::CalendarTime local;
     if (!chosen || !platform::toLocalCalendar(*chosen, local)) return failure(kTimeFailed, {name});

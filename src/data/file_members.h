@@ -10,6 +10,7 @@
 
 #include "data/codecs.h"
 #include "diagnostics/outcome.h"
+#include "platform/file_system.h"
 
 namespace tessal::data {
 
@@ -27,7 +28,8 @@ diag::Outcome<std::u16string> xmlTextOf(const Bytes& bytes);
 diag::Outcome<std::u16string> readFileText(std::u16string_view name);
 // The same for a path already in narrow form (as a directory scan finds it);
 // messages carry `shownName`.
-diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName);
+diag::Outcome<std::u16string> readFileTextAt(const std::string& path, std::u16string_view shownName,
+                                             platform::FileKind kind = platform::FileKind::Any);
 
 // Replaces the file's content with the document's bytes, never leaving a
 // half-written file behind.

@@ -36,16 +36,6 @@ std::string readGlobalLogPath() {
     return path;
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool samePathIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
 bool endsWithLineBreak(std::string_view text) {
     return !text.empty() && (text.back() == '\r' || text.back() == '\n');
 }
@@ -132,7 +122,8 @@ bool writeText(std::string_view path, std::string_view utf8) {
             result = appendToFile(path, utf8);
             firstError = platform::lastError();
         }
-        if (!globalPath.empty() && !samePathIgnoringCase(globalPath, path)) {
+        // Paths that differ in letter case name two files here, and both get the line.
+        if (!globalPath.empty() && globalPath != path) {
             appendToFile(globalPath, utf8);
             // The caller reports the first append's error, not the copy's.
             platform::setLastError(firstError);

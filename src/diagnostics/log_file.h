@@ -32,12 +32,14 @@ bool traceGlobalWithOsError(std::u16string_view format, FormatArgs args = {});
 bool traceObject(std::string_view objectLogPath, std::u16string_view format, FormatArgs args = {});
 
 // Appends to `path` when it is not empty, then to the global log unless that
-// is the same path (case-insensitive). Answers the first append's result, or
+// is the same path (byte for byte). Answers the first append's result, or
 // true when no path was given.
 bool writeText(std::string_view path, std::string_view utf8);
 
 // Up to 41 attempts 10 ms apart: open (creating), lock the range at the end,
-// one write, unlock, close. Leaves the last errno in the thread's last error.
+// one write, unlock, close. Only a regular file is written; a FIFO or device
+// fails every attempt rather than blocking. Leaves the last errno in the
+// thread's last error.
 bool appendToFile(std::string_view path, std::string_view utf8);
 
 }  // namespace tessal::diag

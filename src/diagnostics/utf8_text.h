@@ -28,6 +28,20 @@ Utf8DecodeResult utf8Decode(std::string_view bytes,
 // Decodes with a capacity of (byte length + 1) units, as Utf8Text does.
 std::u16string utf16Of(std::string_view utf8);
 
+// What becomes of a byte outside a well-formed UTF-8 sequence (overlong forms,
+// surrogates and code points above U+10FFFF are not well formed).
+enum class InvalidByte {
+    Replace,  // U+FFFD
+    Escape,   // the lone surrogate U+DC00 + byte (U+DC80..U+DCFF), which text never holds
+};
+
+// Every byte as UTF-16, NUL bytes included: nothing ends or shortens the text.
+std::u16string utf8DecodeEach(std::string_view bytes, InvalidByte invalid);
+
+// UTF-16 to UTF-8 as utf8Encode, except that a lone U+DC80..U+DCFF becomes
+// its byte again: the inverse of utf8DecodeEach with InvalidByte::Escape.
+std::string utf8EncodeEscaped(std::u16string_view units);
+
 class Utf8Text {
 public:
     Utf8Text() = default;

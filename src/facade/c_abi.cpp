@@ -1,9 +1,11 @@
 // The C interface over Sign, for programs that load the shared library.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "diagnostics/utf8_text.h"
+#include "tessal/error_info.h"
 #include "tessal/sign.h"
 #include "tessal/tessal.h"
 
@@ -61,6 +63,31 @@ tessal::Argument fromC(const tessal_variant& v) {
     return v.by_ref ? Variant::byReference(std::move(value)) : value;
 }
 
+// An entry point that failed outside any member answers like a member whose
+// body threw: "Nenumatyta klaida" as the error information.
+tessal_hresult unexpected(tessal_hresult status) noexcept {
+    try {
+        tessal::setErrorInfo(std::nullopt);
+        tessal::setErrorInfo(tessal::ErrorInfo{std::u16string(tessal::kProgId), u"Nenumatyta klaida"});
+    } catch (...) {
+        // Out of memory even for the message: the status alone tells.
+    }
+    return status;
+}
+
+// Runs the work of an entry point: a C caller cannot catch a C++ exception,
+// so none may leave the interface.
+template <typename Work>
+tessal_hresult guarded(Work&& work) noexcept {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return unexpected(tessal::hr::E_OUTOFMEMORY);
+    } catch (...) {
+        return unexpected(tessal::hr::E_UNEXPECTED);
+    }
+}
+
 char* copyUtf8(const std::u16string& text) {
     const std::string utf8 = tessal::diag::utf8Encode(text);
     char* out = static_cast<char*>(std::malloc(utf8.size() + 1));
@@ -68,7 +95,8 @@ char* copyUtf8(const std::u16string& text) {
     return out;
 }
 
-void toC(const Variant& value, tessal_variant& out) {
+// False when a copy could not be allocated; `out` then holds nothing to free.
+bool toC(const Variant& value, tessal_variant& out) {
     out = tessal_variant{};
     switch (value.type()) {
         case VarType::Empty: out.type = TESSAL_VT_EMPTY; break;
@@ -76,22 +104,20 @@ void toC(const Variant& value, tessal_variant& out) {
         case VarType::String: {
             out.type = TESSAL_VT_STRING;
             auto* units = static_cast<uint16_t*>(std::malloc((value.text().size() + 1) * sizeof(uint16_t)));
-            if (units) {
-                std::memcpy(units, value.text().data(), value.text().size() * sizeof(uint16_t));
-                units[value.text().size()] = 0;
-                out.str = units;
-                out.str_len = value.text().size();
-            }
+            if (!units) return false;
+            std::memcpy(units, value.text().data(), value.text().size() * sizeof(uint16_t));
+            units[value.text().size()] = 0;
+            out.str = units;
+            out.str_len = value.text().size();
             break;
         }
         case VarType::Bytes: {
             out.type = TESSAL_VT_BYTES;
             auto* data = static_cast<uint8_t*>(std::malloc(value.data().size() + 1));
-            if (data) {
-                if (!value.data().empty()) std::memcpy(data, value.data().data(), value.data().size());
-                out.bytes = data;
-                out.bytes_len = value.data().size();
-            }
+            if (!data) return false;
+            if (!value.data().empty()) std::memcpy(data, value.data().data(), value.data().size());
+            out.bytes = data;
+            out.bytes_len = value.data().size();
             break;
         }
         case VarType::Int: out.type = TESSAL_VT_INT; out.integer = value.asInt(); break;
@@ -101,25 +127,24 @@ void toC(const Variant& value, tessal_variant& out) {
         case VarType::Date: out.type = TESSAL_VT_DATE; out.real = value.asDouble(); break;
         case VarType::Dispatch: out.type = TESSAL_VT_DISPATCH; break;
     }
+    return true;
 }
 
 template <typename Member>
 tessal_hresult invokeWith(tessal_sign* sign, Member member, const tessal_variant* args, size_t count,
                           tessal_variant* result) {
+    if (result) *result = tessal_variant{};
     if (!sign || (count && !args)) return tessal::hr::E_POINTER;
-    try {
+    return guarded([&] {
         std::vector<tessal::Argument> converted;
         converted.reserve(count);
         for (size_t i = 0; i < count; ++i) converted.push_back(fromC(args[i]));
         Variant out;
         const tessal::HResult h = sign->sign->invoke(member, converted, out);
-        if (result) toC(out, *result);
+        // A result that cannot be handed over must not pass for an empty one.
+        if (result && !toC(out, *result)) return unexpected(tessal::hr::E_OUTOFMEMORY);
         return h;
-    } catch (const std::bad_alloc&) {
-        return tessal::hr::E_OUTOFMEMORY;
-    } catch (...) {
-        return tessal::hr::E_UNEXPECTED;
-    }
+    });
 }
 
 }  // namespace
@@ -128,18 +153,32 @@ extern "C" {
 
 tessal_hresult tessal_sign_create(tessal_sign** out) {
     if (!out) return tessal::hr::E_POINTER;
-    *out = new (std::nothrow) tessal_sign{std::make_unique<tessal::Sign>()};
-    return *out ? tessal::hr::S_OK : tessal::hr::E_OUTOFMEMORY;
+    *out = nullptr;
+    return guarded([&] {
+        *out = new tessal_sign{std::make_unique<tessal::Sign>()};
+        return tessal::hr::S_OK;
+    });
 }
 
 tessal_hresult tessal_sign_create_in_page(const char* page_url, uint32_t zone, tessal_sign** out) {
     if (!out || !page_url) return tessal::hr::E_POINTER;
-    auto site = std::make_shared<PageSite>(tessal::diag::utf16Of(page_url), zone);
-    *out = new (std::nothrow) tessal_sign{std::make_unique<tessal::Sign>(site)};
-    return *out ? tessal::hr::S_OK : tessal::hr::E_OUTOFMEMORY;
+    *out = nullptr;
+    return guarded([&] {
+        // Every byte of the address is kept: cutting it at one that is not
+        // UTF-8 would hand the environment check a different host.
+        auto site = std::make_shared<PageSite>(
+            tessal::diag::utf8DecodeEach(page_url, tessal::diag::InvalidByte::Replace), zone);
+        *out = new tessal_sign{std::make_unique<tessal::Sign>(site)};
+        return tessal::hr::S_OK;
+    });
 }
 
-void tessal_sign_release(tessal_sign* sign) { delete sign; }
+void tessal_sign_release(tessal_sign* sign) {
+    guarded([&] {
+        delete sign;
+        return tessal::hr::S_OK;
+    });
+}
 
 tessal_hresult tessal_sign_invoke(tessal_sign* sign, const char* member, const tessal_variant* args, size_t count,
                                   tessal_variant* result) {
@@ -154,20 +193,31 @@ tessal_hresult tessal_sign_invoke_dispid(tessal_sign* sign, int32_t dispid, cons
 
 tessal_hresult tessal_sign_set_interface_safety_options(tessal_sign* sign, uint32_t mask, uint32_t enabled) {
     if (!sign) return tessal::hr::E_POINTER;
-    return sign->sign->setInterfaceSafetyOptions(tessal::iid::IDispatch, mask, enabled);
+    return guarded([&] { return sign->sign->setInterfaceSafetyOptions(tessal::iid::IDispatch, mask, enabled); });
 }
 
 tessal_hresult tessal_sign_get_interface_safety_options(tessal_sign* sign, uint32_t* supported, uint32_t* enabled) {
     if (!sign) return tessal::hr::E_POINTER;
-    return sign->sign->getInterfaceSafetyOptions(tessal::iid::IDispatch, supported, enabled);
+    return guarded([&] { return sign->sign->getInterfaceSafetyOptions(tessal::iid::IDispatch, supported, enabled); });
 }
 
 int tessal_take_error_info(char** source, char** description) {
-    std::optional<tessal::ErrorInfo> info = tessal::takeErrorInfo();
-    if (!info) return 0;
-    if (source) *source = copyUtf8(info->source);
-    if (description) *description = copyUtf8(info->description);
-    return 1;
+    if (source) *source = nullptr;
+    if (description) *description = nullptr;
+    try {
+        std::optional<tessal::ErrorInfo> info = tessal::takeErrorInfo();
+        if (!info) return 0;
+        using Text = std::unique_ptr<char, decltype(&std::free)>;
+        Text sourceText(source ? copyUtf8(info->source) : nullptr, &std::free);
+        Text descriptionText(description ? copyUtf8(info->description) : nullptr, &std::free);
+        // Both texts or neither: a caller reads a 1 as both being there.
+        if ((source && !sourceText) || (description && !descriptionText)) return 0;
+        if (source) *source = sourceText.release();
+        if (description) *description = descriptionText.release();
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 void tessal_variant_clear(tessal_variant* value) {

@@ -1,9 +1,9 @@
 #pragma once
-#include <mutex>
+#include "platform/trap_released_lock.h"
 
 namespace tessal::facade {
 
 // The process-wide lock around every object's card-removal callback.
-std::mutex& callbackLock();
+platform::TrapReleasedMutex& callbackLock();
 
 }  // namespace tessal::facade

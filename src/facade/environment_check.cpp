@@ -6,8 +6,29 @@
 #include "facade/page_address.h"
 #include "pki/domain_list.h"
 #include "pki/store_lock.h"
+#include "platform/last_error.h"
 
 namespace tessal::facade {
+
+namespace {
+
+constexpr std::uint32_t kInvalidUrl = 12005;
+
+// The page's parts, provided the PKI domain list would store its host as the
+// very text the approved sites are matched against.
+std::optional<PageAddressParts> pageParts(std::u16string_view address) {
+    std::optional<PageAddressParts> parts = splitPageAddress(address);
+    if (!parts) return std::nullopt;
+    const std::string host = diag::toAnsi(parts->host);
+    if (diag::fromAnsi(host) != parts->host ||
+        pki::normaliseDomain(host, diag::toAnsi(parts->scheme), parts->port).host != host) {
+        platform::setLastError(kInvalidUrl);
+        return std::nullopt;
+    }
+    return parts;
+}
+
+}  // namespace
 
 bool checkEnvironment(SignState& state) {
     if (state.environmentAllowed) return true;
@@ -34,7 +55,7 @@ bool runEnvironmentCheck(SignState& state) {
         return true;
     }
 
-    const std::optional<PageAddressParts> parts = splitPageAddress(page->address);
+    const std::optional<PageAddressParts> parts = pageParts(page->address);
     if (!parts) {
         diag::traceGlobalWithOsError(u"Klaida nustatant srities vardą iš interneto adreso \"%s\"", {page->address});
         state.environmentAllowed = false;

@@ -14,7 +14,7 @@ HResult Sign::syncTime(std::u16string_view url, std::u16string& time) {
         pki::PkiClient client;
         if (!client.fetch(diag::toAnsi(url), std::nullopt)) return facade::reportFailure(s, client.error().text.utf16());
         const auto& body = client.body();
-        time = diag::fromAnsi(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+        time = diag::fromAnsiWhole(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
         return hr::S_OK;
     });
 }

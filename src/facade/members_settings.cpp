@@ -25,7 +25,7 @@ HResult Sign::writeLog(std::u16string_view path, std::u16string_view text) {
         if (text.empty()) return reportFailure(s, u"Bandymas išsaugoti tuščią dokumentą");
         std::string line = diag::utf8Encode(text);
         if (line.empty() || (line.back() != '\r' && line.back() != '\n')) line += "\r\n";
-        if (!diag::writeText(diag::toAnsi(path), line)) {
+        if (!diag::writeText(diag::toAnsiName(path), line)) {
             return reportFailure(s, u"Klaida išsaugant bylą \"%s\" (%d)", {path, platform::lastError()});
         }
         return hr::S_OK;

@@ -63,7 +63,7 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
     diag::traceGlobal(u"Tessal objekto kviečiama funkcija signXml");
     return facade::gatedMember(s, [&]() -> HResult {
         // Every call sets or clears the per-object log.
-        s.objectLogPath = diag::toAnsi(logFile);
+        s.objectLogPath = diag::toAnsiName(logFile);
         for (int n = 0;; ++n) {
             facade::traceObject(s, u"Duomenų pasirašymas. Bandymas nr.%d", {n + 1});
             s.signatureInfo.reset();

@@ -10,8 +10,8 @@
 
 namespace tessal::facade {
 
-std::mutex& callbackLock() {
-    static std::mutex lock;
+platform::TrapReleasedMutex& callbackLock() {
+    static platform::TrapReleasedMutex lock;
     return lock;
 }
 

@@ -53,71 +53,71 @@ std::uint16_t defaultPort(std::u16string_view scheme) {
     return 0;
 }
 
+// A host the approved sites and the PKI domain list can both hold as the very
+// same text: dot-separated labels of ASCII letters (already lower case),
+// digits and hyphens. Anything else (control characters, blanks, '@', '%',
+// slashes, non-ASCII letters, empty labels such as a trailing dot) could be
+// read one way by the site match and another way by whatever later resolves
+// the host, so it is not a host at all here.
+bool isPlainHostName(std::u16string_view host) {
+    if (host.size() > kMaxHost) return false;
+    if (host.empty()) return true;  // file:///path names no host
+    bool labelStart = true;
+    for (char16_t c : host) {
+        if (c == u'.') {
+            if (labelStart) return false;
+            labelStart = true;
+            continue;
+        }
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-';
+        if (!allowed) return false;
+        labelStart = false;
+    }
+    return !labelStart;
+}
+
+std::nullopt_t refuse(std::uint32_t error) {
+    platform::setLastError(error);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<PageAddressParts> splitPageAddress(std::u16string_view address) {
-    if (address.size() > kMaxAddress) {
-        platform::setLastError(kInvalidUrl);
-        return std::nullopt;
-    }
-    const std::u16string url = unescape(address);
-    const std::size_t colon = url.find(u':');
-    if (colon == std::u16string::npos || colon == 0 || colon > kMaxScheme) {
-        platform::setLastError(kUnrecognizedScheme);
-        return std::nullopt;
-    }
+    if (address.size() > kMaxAddress) return refuse(kInvalidUrl);
+    // The address is split as written and only the host's escapes are undone
+    // afterwards: an escaped '@', '/' or '\' must not move the boundaries of
+    // the host.
+    const std::size_t colon = address.find(u':');
+    if (colon == std::u16string_view::npos || colon == 0 || colon > kMaxScheme) return refuse(kUnrecognizedScheme);
     PageAddressParts parts;
     for (std::size_t i = 0; i < colon; ++i) {
-        if (!isSchemeChar(url[i], i == 0)) {
-            platform::setLastError(kUnrecognizedScheme);
-            return std::nullopt;
-        }
-        parts.scheme.push_back(lower(url[i]));
+        if (!isSchemeChar(address[i], i == 0)) return refuse(kUnrecognizedScheme);
+        parts.scheme.push_back(lower(address[i]));
     }
     parts.port = defaultPort(parts.scheme);
 
-    std::u16string_view rest = std::u16string_view(url).substr(colon + 1);
+    std::u16string_view rest = address.substr(colon + 1);
     const auto isSlash = [](char16_t c) { return c == u'/' || c == u'\\'; };
     if (rest.size() < 2 || !isSlash(rest[0]) || !isSlash(rest[1])) return parts;  // no authority
     rest.remove_prefix(2);
-    const std::size_t end = rest.find_first_of(u"/\\?#");
-    std::u16string_view authority = rest.substr(0, end);
+    std::u16string_view authority = rest.substr(0, rest.find_first_of(u"/\\?#"));
     if (const std::size_t at = authority.rfind(u'@'); at != std::u16string_view::npos) authority.remove_prefix(at + 1);
 
     std::u16string_view host = authority;
-    std::u16string_view port;
-    if (!authority.empty() && authority[0] == u'[') {
-        const std::size_t close = authority.find(u']');
-        if (close == std::u16string_view::npos) {
-            platform::setLastError(kInvalidUrl);
-            return std::nullopt;
-        }
-        host = authority.substr(0, close + 1);
-        const std::u16string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after[0] != u':') {
-                platform::setLastError(kInvalidUrl);
-                return std::nullopt;
-            }
-            port = after.substr(1);
-        }
-    } else if (const std::size_t c = authority.rfind(u':'); c != std::u16string_view::npos) {
+    if (const std::size_t c = authority.rfind(u':'); c != std::u16string_view::npos) {
         host = authority.substr(0, c);
-        port = authority.substr(c + 1);
-    }
-    if (!port.empty()) {
-        std::uint32_t value = 0;
-        for (char16_t ch : port) {
-            if (ch < u'0' || ch > u'9' || (value = value * 10 + (ch - u'0')) > 65535) {
-                platform::setLastError(kInvalidUrl);
-                return std::nullopt;
+        const std::u16string_view port = authority.substr(c + 1);
+        if (!port.empty()) {
+            std::uint32_t value = 0;
+            for (char16_t ch : port) {
+                if (ch < u'0' || ch > u'9' || (value = value * 10 + (ch - u'0')) > 65535) return refuse(kInvalidUrl);
             }
+            parts.port = static_cast<std::uint16_t>(value);
         }
-        parts.port = static_cast<std::uint16_t>(value);
     }
-    if (host.size() <= kMaxHost) {
-        for (char16_t ch : host) parts.host.push_back(lower(ch));
-    }
+    for (char16_t ch : unescape(host)) parts.host.push_back(lower(ch));
+    if (!isPlainHostName(parts.host)) return refuse(kInvalidUrl);
     return parts;
 }
 

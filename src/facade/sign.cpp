@@ -18,7 +18,7 @@ Sign::Sign(std::shared_ptr<HostSite> site) : state_(std::make_unique<facade::Sig
 Sign::~Sign() {
     try {
         {
-            std::lock_guard<std::mutex> lock(facade::callbackLock());
+            std::lock_guard lock(facade::callbackLock());
             state_->cardCallback.reset();
         }
         facade::resetKeyEnvironment(*state_);

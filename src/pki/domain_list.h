@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/trap_released_lock.h"
+
 namespace tessal::pki {
 
 struct PkiDomainEntry {
@@ -45,7 +47,7 @@ public:
     std::int32_t exchangeCurrentIndex(std::int32_t index) { return currentIndex_.exchange(index); }
 
 private:
-    mutable std::mutex lock_;
+    mutable platform::TrapReleasedMutex lock_;
     std::vector<PkiDomainEntry> entries_;
     std::atomic<std::int32_t> currentIndex_{0};
 };

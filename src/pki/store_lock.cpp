@@ -9,13 +9,13 @@ namespace {
 std::atomic<bool> checksOff{false};
 }  // namespace
 
-std::mutex& storeLock() {
-    static std::mutex lock;
+platform::TrapReleasedMutex& storeLock() {
+    static platform::TrapReleasedMutex lock;
     return lock;
 }
 
-std::recursive_mutex& certificateLock() {
-    static std::recursive_mutex lock;
+platform::TrapReleasedRecursiveMutex& certificateLock() {
+    static platform::TrapReleasedRecursiveMutex lock;
     return lock;
 }
 

@@ -3,16 +3,16 @@
 // that turns chain and revocation checks off outside a browser.
 //
 // Lock order: the store lock before the domain-list lock.
-#include <mutex>
+#include "platform/trap_released_lock.h"
 
 namespace tessal::pki {
 
 // Guards the CRL map, the current CRL list and writes of certificateChecksOff.
-std::mutex& storeLock();
+platform::TrapReleasedMutex& storeLock();
 
 // Guards the certificate maps and the loading of the disk cache, which
 // re-enters it.
-std::recursive_mutex& certificateLock();
+platform::TrapReleasedRecursiveMutex& certificateLock();
 
 // True once disableCertificateChecks has run in this process.
 bool certificateChecksOff();

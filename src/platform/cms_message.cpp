@@ -11,6 +11,7 @@
 #include "platform/asn1_reader.h"
 #include "platform/crypto_provider.h"
 #include "platform/last_error.h"
+#include "platform/trap_released_lock.h"
 #include "platform/x509_names.h"
 
 namespace tessal::platform {
@@ -34,7 +35,7 @@ CMS_SignerInfo* signerInfo(void* h, std::size_t index) {
 
 // Verifying binds the certificate into the shared SignerInfo, so two checks
 // on one message must not interleave; the checks are few and short.
-std::mutex verifyMutex;
+TrapReleasedMutex verifyMutex;
 
 // Feeds the encapsulated content through the signed-data digest chain and
 // compares the signer's message digest (or, without signed attributes, its
@@ -132,7 +133,7 @@ bool CmsMessage::verifySigner(std::size_t index, const Certificate& certificate)
     }
     bool ok = false;
     {
-        std::lock_guard<std::mutex> lock(verifyMutex);
+        std::lock_guard lock(verifyMutex);
         CMS_SignerInfo_set1_signer_cert(si, x);
         // Without signed attributes the signature covers the content digest,
         // which the content check verifies on its own.

@@ -12,6 +12,7 @@
 #include "platform/evp_digest.h"
 #include "platform/last_error.h"
 #include "platform/software_hash.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
 
@@ -184,7 +185,7 @@ public:
     }
 };
 
-std::mutex factoryMutex;
+TrapReleasedMutex factoryMutex;
 std::function<std::shared_ptr<CryptoProvider>()> factoryOverride;
 
 }  // namespace
@@ -192,7 +193,7 @@ std::function<std::shared_ptr<CryptoProvider>()> factoryOverride;
 std::shared_ptr<CryptoProvider> acquireVerifyProvider() {
     std::function<std::shared_ptr<CryptoProvider>()> factory;
     {
-        std::lock_guard<std::mutex> lock(factoryMutex);
+        std::lock_guard lock(factoryMutex);
         factory = factoryOverride;
     }
     // Called outside the lock: the factory is a test's code and may replace the seam.
@@ -205,7 +206,7 @@ std::shared_ptr<CryptoProvider> acquireVerifyProvider() {
 }
 
 void setVerifyProviderFactoryForTesting(std::function<std::shared_ptr<CryptoProvider>()> factory) {
-    std::lock_guard<std::mutex> lock(factoryMutex);
+    std::lock_guard lock(factoryMutex);
     factoryOverride = std::move(factory);
 }
 

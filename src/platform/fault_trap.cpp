@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/trap_released_lock.h"
+
 namespace tessal::platform {
 
 namespace {
@@ -25,19 +27,34 @@ thread_local volatile std::uint32_t trappedCode = 0;
 // A stack of its own for the handler, so a stack overflow can still be caught.
 thread_local std::vector<char> alternateStack;
 
-bool nearStackEnd(const void* address) {
+// The low end of the thread's stack and its guard size, learnt before any
+// trap is armed: the handler may only make async-signal-safe calls, and
+// reading the thread's attributes is not one (it may allocate and read files).
+struct StackEnd {
+    const char* low = nullptr;
+    std::size_t guard = 0;
+    bool known = false;
+};
+thread_local StackEnd stackEnd;
+
+void learnStackEnd() {
+    if (stackEnd.known) return;
+    stackEnd.known = true;
     pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return false;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     void* base = nullptr;
     std::size_t size = 0;
-    std::size_t guard = 0;
     pthread_attr_getstack(&attr, &base, &size);
-    pthread_attr_getguardsize(&attr, &guard);
+    pthread_attr_getguardsize(&attr, &stackEnd.guard);
     pthread_attr_destroy(&attr);
-    const auto* low = static_cast<const char*>(base);
+    stackEnd.low = static_cast<const char*>(base);
+}
+
+bool nearStackEnd(const void* address) {
+    if (!stackEnd.low) return false;
     const auto* at = static_cast<const char*>(address);
-    const std::size_t slack = guard + 64 * 1024;
-    return at + slack >= low && at < low + 64 * 1024;
+    const std::size_t slack = stackEnd.guard + 64 * 1024;
+    return at + slack >= stackEnd.low && at < stackEnd.low + 64 * 1024;
 }
 
 std::uint32_t faultCode(int sig, const siginfo_t* info) {
@@ -115,10 +132,16 @@ void ensureAlternateStack() {
 std::optional<std::uint32_t> runTrappingFaults(const std::function<void()>& body) {
     installHandlers();
     ensureAlternateStack();
+    learnStackEnd();
+    trappedCode = 0;  // the handler then finds this thread's variables in place
+    const std::size_t locksHeld = held_locks::depth();
     Trap trap;
     trap.outer = activeTrap;
     if (sigsetjmp(trap.jump, 1) != 0) {
         activeTrap = trap.outer;
+        // The abandoned frames never ran their destructors: give back the
+        // process-wide locks they took, or later members would block.
+        held_locks::releaseAbove(locksHeld);
         return trappedCode;
     }
     activeTrap = &trap;

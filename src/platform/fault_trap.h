@@ -11,8 +11,10 @@ namespace tessal::platform {
 
 // Runs `body`; answers the fault code when a fault interrupted it. Code after
 // the fault in `body` does not run and its locals are not destroyed: this is
-// the last line of defence, not a way of handling errors. Nested calls trap
-// in the innermost one. Faults outside any trap keep their default effect.
+// the last line of defence, not a way of handling errors. Only the
+// process-wide locks (TrapReleasedLock) taken inside `body` are given back.
+// Nested calls trap in the innermost one. Faults outside any trap keep their
+// default effect.
 std::optional<std::uint32_t> runTrappingFaults(const std::function<void()>& body);
 
 }  // namespace tessal::platform

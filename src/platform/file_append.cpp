@@ -1,6 +1,7 @@
 #include "platform/file_append.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -43,8 +44,22 @@ void lockRange(int fd, off_t start, off_t length, short type) {
 }  // namespace
 
 bool appendOnce(const std::string& path, std::string_view bytes) {
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    // Opened without blocking, so a FIFO without a reader fails at once
+    // (ENXIO) instead of hanging the caller; a log is a regular file, and
+    // anything else (a FIFO with a reader, a device) could block or swallow
+    // the line, so it fails the attempt too.
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
     if (file.get() < 0) {
+        captureErrno();
+        return false;
+    }
+    struct stat st;
+    if (::fstat(file.get(), &st) != 0) {
+        captureErrno();
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
         captureErrno();
         return false;
     }

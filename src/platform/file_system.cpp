@@ -221,12 +221,19 @@ bool copyAcrossFileSystems(const std::string& source, const std::string& target)
 
 }  // namespace
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, FileKind kind) {
     out.clear();
     // Opened without blocking so that a FIFO without a writer cannot hang the
     // caller; reads block again as usual (and such a FIFO reads as empty).
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const int noLink = kind == FileKind::RegularNoLink ? O_NOFOLLOW : 0;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noLink));
     if (!fd.valid()) return fail();
+    if (kind == FileKind::RegularNoLink) {
+        // Checked on the open file: the name may have been replaced since it was listed.
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0) return fail();
+        if (!S_ISREG(st.st_mode)) return failWith(EINVAL);
+    }
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     bool first = true;
@@ -334,7 +341,7 @@ bool listDirectory(const std::string& path, std::vector<DirectoryEntry>& out) {
         DirectoryEntry item;
         item.name = name;
         struct stat st;
-        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, 0) == 0) {
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             item.regularFile = S_ISREG(st.st_mode);
             item.lastWrite = timeOf(st.st_mtim);
         }

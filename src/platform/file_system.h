@@ -36,14 +36,21 @@ using CalendarTime = LocalTime;
 
 struct DirectoryEntry {
     std::string name;          // without the directory
-    bool regularFile = false;  // after following a symbolic link
+    bool regularFile = false;  // the entry itself: a symbolic link is not one
     FileTime lastWrite;
 };
 
+// Which files a whole-file read accepts.
+enum class FileKind {
+    Any,            // whatever the path names, through symbolic links
+    RegularNoLink,  // a regular file named directly, never through a link
+};
+
 // Reads the whole file in pieces of 4096 bytes. False when the file cannot be
-// opened or its first read fails; a later failing read ends the reading and
-// keeps what was read.
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
+// opened, is not of the accepted kind (errno ELOOP for a link, EINVAL for
+// anything but a regular file) or its first read fails; a later failing read
+// ends the reading and keeps what was read.
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, FileKind kind = FileKind::Any);
 
 // Replaces the file's content with `size` bytes: written to a temporary file
 // in the same directory, synced and renamed over the target, so a failure

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/last_error.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
 
@@ -85,18 +86,18 @@ int clientCertificateIndex() {
     return index;
 }
 
-std::mutex caFileLock;
+TrapReleasedMutex caFileLock;
 std::optional<std::string> caFileOverride;
 
 std::optional<std::string> trustedCaFileOverride() {
-    std::lock_guard<std::mutex> guard(caFileLock);
+    std::lock_guard guard(caFileLock);
     return caFileOverride;
 }
 
 }  // namespace
 
 void setTrustedCaFileForTesting(std::optional<std::string> path) {
-    std::lock_guard<std::mutex> guard(caFileLock);
+    std::lock_guard guard(caFileLock);
     caFileOverride = std::move(path);
 }
 

@@ -17,6 +17,7 @@
 #include "platform/pin_prompt.h"
 #include "platform/pkcs11_module.h"
 #include "platform/software_hash.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
 
@@ -227,7 +228,7 @@ struct Container {
     std::unique_ptr<Session> session;
     ByteBlock id;
     std::vector<CK_MECHANISM_TYPE> mechanisms;
-    std::mutex mutex;  // one operation at a time on the session
+    TrapReleasedMutex mutex;  // one operation at a time on the session
 
     bool offers(CK_MECHANISM_TYPE mechanism) const {
         return std::find(mechanisms.begin(), mechanisms.end(), mechanism) != mechanisms.end();
@@ -395,7 +396,7 @@ public:
             return std::nullopt;
         }
 
-        std::lock_guard<std::mutex> lock(container_->mutex);
+        std::lock_guard lock(container_->mutex);
         CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
         ByteBlock input;
         if (container_->offers(CKM_RSA_PKCS)) {
@@ -445,14 +446,14 @@ public:
     }
 
     std::optional<ByteBlock> storedCertificate() override {
-        std::lock_guard<std::mutex> lock(container_->mutex);
+        std::lock_guard lock(container_->mutex);
         const auto certificate = container_->sibling(CKO_CERTIFICATE);
         if (!certificate) return std::nullopt;
         return container_->session->attribute(*certificate, CKA_VALUE);
     }
 
     std::optional<ByteBlock> publicKeyBlob() override {
-        std::lock_guard<std::mutex> lock(container_->mutex);
+        std::lock_guard lock(container_->mutex);
         const Session& session = *container_->session;
         ByteBlock modulus;
         ByteBlock exponent;
@@ -500,7 +501,7 @@ public:
     }
 
     std::unique_ptr<UserKey> userKey(KeySpec spec) override {
-        std::lock_guard<std::mutex> lock(container_->mutex);
+        std::lock_guard lock(container_->mutex);
         if (!container_->ensureLogin()) return nullptr;
         const Session& session = *container_->session;
         CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
@@ -615,11 +616,11 @@ std::optional<std::vector<std::string>> pkcs11ListContainers(std::string_view pr
     return names;
 }
 
-std::mutex doubleMutex;
+TrapReleasedMutex doubleMutex;
 std::optional<KeyStoreDouble> keyStoreDouble;
 
 KeyStoreDouble currentDouble() {
-    std::lock_guard<std::mutex> lock(doubleMutex);
+    std::lock_guard lock(doubleMutex);
     return keyStoreDouble.value_or(KeyStoreDouble{});
 }
 
@@ -645,7 +646,7 @@ std::optional<std::vector<std::string>> listContainers(std::string_view provider
 void unloadKeyStoreModulesForTesting() { Module::forgetAll(); }
 
 void setKeyStoreForTesting(std::optional<KeyStoreDouble> keyStore) {
-    std::lock_guard<std::mutex> lock(doubleMutex);
+    std::lock_guard lock(doubleMutex);
     keyStoreDouble = std::move(keyStore);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/key_store.h"
 #include "platform/last_error.h"
 #include "platform/system_messages.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::platform::pkcs11 {
 
@@ -64,7 +65,7 @@ std::optional<ModuleFile> readModuleFile(const std::filesystem::path& path) {
     return file;
 }
 
-std::mutex modulesMutex;
+TrapReleasedMutex modulesMutex;
 // Never destroyed: finalising a module from the process's exit handlers runs
 // after the module's own static objects are gone and crashes some modules,
 // and the operating system releases everything at exit anyway.
@@ -104,7 +105,7 @@ Module::~Module() {
 }
 
 std::shared_ptr<Module> Module::load(const std::string& library) {
-    std::lock_guard<std::mutex> lock(modulesMutex);
+    std::lock_guard lock(modulesMutex);
     if (auto it = loadedModules.find(library); it != loadedModules.end()) return it->second;
 
     CK_FUNCTION_LIST* functions = library.empty() ? nullptr : p11_kit_module_load(library.c_str(), 0);
@@ -128,7 +129,7 @@ std::shared_ptr<Module> Module::load(const std::string& library) {
 void Module::forgetAll() {
     std::map<std::string, std::shared_ptr<Module>> dropped;
     {
-        std::lock_guard<std::mutex> lock(modulesMutex);
+        std::lock_guard lock(modulesMutex);
         dropped.swap(loadedModules);
     }
 }

@@ -11,6 +11,7 @@
 #include "platform/card_table.h"
 #include "platform/config.h"
 #include "platform/last_error.h"
+#include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
 
@@ -230,7 +231,7 @@ private:
     SCARDCONTEXT context_;
 };
 
-std::mutex factoryLock;
+TrapReleasedMutex factoryLock;
 std::function<std::unique_ptr<CardContext>()> factoryOverride;
 
 }  // namespace
@@ -269,7 +270,7 @@ std::optional<std::string> registeredCardProvider(std::string_view cardName) {
 std::unique_ptr<CardContext> establishCardContext() {
     std::function<std::unique_ptr<CardContext>()> factory;
     {
-        std::lock_guard<std::mutex> guard(factoryLock);
+        std::lock_guard guard(factoryLock);
         factory = factoryOverride;
     }
     if (factory) return factory();
@@ -280,7 +281,7 @@ std::unique_ptr<CardContext> establishCardContext() {
 }
 
 void setCardContextFactoryForTesting(std::function<std::unique_ptr<CardContext>()> factory) {
-    std::lock_guard<std::mutex> guard(factoryLock);
+    std::lock_guard guard(factoryLock);
     factoryOverride = std::move(factory);
 }
 

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,15 +112,33 @@ TEST_F(LogFileTest, TraceObjectWritesTheObjectLogAndTheGlobalLog) {
     EXPECT_TRUE(std::regex_search(object, std::regex(std::string(kPrefix) + "signXml\r\n$")));
 }
 
-TEST_F(LogFileTest, WriteTextToTheGlobalPathInOtherLetterCaseWritesOnce) {
+TEST_F(LogFileTest, WriteTextToTheGlobalPathWritesOnceAndOtherLetterCaseIsAnotherFile) {
     setGlobalLogPathForTesting(dir.file("Global.LOG"));
-    ASSERT_TRUE(writeText(dir.file("global.log"), "vienas\r\n"));
-    EXPECT_EQ(readWholeFile(dir.file("global.log")), "vienas\r\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("Global.LOG")));
+    ASSERT_TRUE(writeText(dir.file("Global.LOG"), "vienas\r\n"));
+    EXPECT_EQ(readWholeFile(dir.file("Global.LOG")), "vienas\r\n");
 
-    ASSERT_TRUE(writeText(dir.file("other.log"), "du\r\n"));
-    EXPECT_EQ(readWholeFile(dir.file("other.log")), "du\r\n");
-    EXPECT_EQ(readWholeFile(dir.file("Global.LOG")), "du\r\n");
+    ASSERT_TRUE(writeText(dir.file("global.log"), "du\r\n"));
+    EXPECT_EQ(readWholeFile(dir.file("global.log")), "du\r\n");
+    EXPECT_EQ(readWholeFile(dir.file("Global.LOG")), "vienas\r\ndu\r\n");
+}
+
+TEST_F(LogFileTest, AppendFailsOnAFifoOrDeviceInsteadOfBlocking) {
+    const std::string fifo = dir.file("pipe.log");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(appendToFile(fifo, "x\r\n"));  // no reader: the open would block
+    EXPECT_EQ(lastError(), static_cast<std::uint32_t>(ENXIO));
+
+    // With a reader the write would go nowhere a log is kept.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(appendToFile(fifo, "x\r\n"));
+    EXPECT_EQ(lastError(), static_cast<std::uint32_t>(EINVAL));
+    char byte;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+
+    EXPECT_FALSE(appendToFile("/dev/null", "x\r\n"));
+    EXPECT_EQ(lastError(), static_cast<std::uint32_t>(EINVAL));
 }
 
 TEST_F(LogFileTest, FailedWriteTextAnswersTheFirstAppendsError) {

@@ -28,11 +28,29 @@ TEST(PageAddress, SplitsSchemeHostAndPort) {
     EXPECT_EQ(p->host, u"");
 }
 
-TEST(PageAddress, EscapesAreUndoneBeforeTheHostIsTaken) {
-    // An escaped '@' turns what looks like the approved host into user information.
-    auto p = facade::splitPageAddress(u"https://nk.example%40evil.example/");
+TEST(PageAddress, HostEscapesAreUndoneAfterTheHostIsTaken) {
+    auto p = facade::splitPageAddress(u"https://%6Ek.EXAMPLE/");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->host, u"nk.example");
+    // An escaped '@', '/' or '\\' must not move the host's boundaries.
+    p = facade::splitPageAddress(u"https://nk.example%2F@evil.example/");
     ASSERT_TRUE(p);
     EXPECT_EQ(p->host, u"evil.example");
+    EXPECT_FALSE(facade::splitPageAddress(u"https://nk.example%40evil.example/"));
+}
+
+TEST(PageAddress, RefusesHostsThatAreNotPlainNames) {
+    for (const std::u16string_view address :
+         {std::u16string_view(u"https://evil.example%00.nk.example/"), std::u16string_view(u"https://evil.example%0A.nk.example/"),
+          std::u16string_view(u"https://evil.example%20.nk.example/"), std::u16string_view(u"https://evil%5Cx.nk.example/"),
+          std::u16string_view(u"https://www.nk.example./"), std::u16string_view(u"https://a..nk.example/"),
+          std::u16string_view(u"https://\u00e9.nk.example/"), std::u16string_view(u"https://%C3%A9.nk.example/"),
+          std::u16string_view(u"https://[::1]/")}) {
+        EXPECT_FALSE(facade::splitPageAddress(address)) << "address of " << address.size() << " units";
+        EXPECT_EQ(platform::lastError(), 12005u);
+    }
+    const char16_t withNul[] = u"https://evil.example\0.nk.example/";
+    EXPECT_FALSE(facade::splitPageAddress(std::u16string_view(withNul, sizeof withNul / 2 - 1)));
 }
 
 TEST(PageAddress, RefusesAddressesWithoutSchemeOrWithBadPort) {
@@ -143,6 +161,21 @@ TEST_F(FacadeTest, UnparsableAddressIsRefusedAndLoggedWithTheErrorText) {
                        "grąžinta klaida (12006)"),
               std::string::npos)
         << log;
+}
+
+TEST_F(FacadeTest, HostThatIsNotPlainIsRefusedAndNeverBecomesAPkiDomain) {
+    // The part before the NUL would otherwise have been fetched from while
+    // the whole text matched as a subdomain of an approved site.
+    for (const char* url : {"https://evil.example%00.nk.example/", "https://evil.example%0d.nk.example/",
+                            "https://www.nk.example./", "https://http/"}) {
+        auto sign = inPage(url);
+        EXPECT_EQ(sign->setInterfaceSafetyOptions(iid::IDispatch, 1, 1), hr::E_FAIL) << url;
+        std::u16string out;
+        EXPECT_EQ(sign->syncTime(u"http://x/time", out), hr::DISP_E_EXCEPTION) << url;
+        EXPECT_EQ(lastDescription(), kRefused);
+    }
+    EXPECT_EQ(pki::pkiDomainList().count(), 0u);
+    EXPECT_TRUE(logHas("Klaida nustatant srities vardą iš interneto adreso \"https://evil.example%00.nk.example/\""));
 }
 
 TEST_F(FacadeTest, SafetyInterfaceArgumentChecks) {

@@ -1,9 +1,14 @@
 
+#include <thread>
+
+#include "crypto/key_selection.h"
 #include "diagnostics/sign_error.h"
 #include "diagnostics/utf8_text.h"
+#include "facade/callback_lock.h"
 #include "facade/document_bytes.h"
 #include "facade/facade_fixture.h"
 #include "facade/member_guard.h"
+#include "pki/store_lock.h"
 #include "tessal/member_table.h"
 #include "tessal/tessal.h"
 
@@ -43,6 +48,38 @@ TEST_F(FacadeTest, GuardTurnsFaultsAndExceptionsIntoMessages) {
     // The guard keeps working after a fault.
     EXPECT_EQ(facade::guardMember(state, [] { return hr::S_OK; }), hr::S_OK);
     EXPECT_TRUE(logHas("Nenumatyta operacinės sistemos klaida (C0000005)"));
+}
+
+TEST_F(FacadeTest, TrappedFaultGivesBackTheProcessWideLocksTakenInsideIt) {
+    const auto freeForOthers = [](auto& lock) {
+        bool taken = false;
+        std::thread([&] {
+            taken = lock.try_lock();
+            if (taken) lock.unlock();
+        }).join();
+        return taken;
+    };
+    facade::SignState state;
+    facade::callbackLock().lock();  // taken before the member: stays held
+    EXPECT_EQ(facade::guardMember(state,
+                                  [] {
+                                      const std::lock_guard store(pki::storeLock());
+                                      const std::lock_guard certificates(pki::certificateLock());
+                                      const std::lock_guard again(pki::certificateLock());
+                                      const std::lock_guard selection(crypto::selectionLock());
+                                      *nowhere = 1;
+                                      return hr::S_OK;
+                                  }),
+              hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(lastDescription(), u"Nenumatyta operacinės sistemos klaida (C0000005)");
+    EXPECT_TRUE(freeForOthers(pki::storeLock()));
+    EXPECT_TRUE(freeForOthers(pki::certificateLock()));
+    EXPECT_TRUE(freeForOthers(crypto::selectionLock()));
+    EXPECT_FALSE(freeForOthers(facade::callbackLock()));
+    facade::callbackLock().unlock();
+    // A later member of another object, which takes the store lock, answers.
+    Sign sign(host);
+    EXPECT_EQ(sign.putPkiDomain(u"a.example"), hr::S_OK);
 }
 
 TEST_F(FacadeTest, ReportedFailuresAreTracedAndCarryTheProgId) {
@@ -258,6 +295,34 @@ TEST_F(FacadeTest, CInterfaceInvokesMembersAndHandsOverErrorInformation) {
     ASSERT_EQ(tessal_sign_create_in_page("https://evil.example/", 3, &sign), 0);
     EXPECT_EQ(tessal_sign_set_interface_safety_options(sign, 1, 1), hr::E_FAIL);
     tessal_sign_release(sign);
+    // A byte that is not UTF-8 does not cut the address short at an approved host.
+    ASSERT_EQ(tessal_sign_create_in_page("https://nk.example\x80.evil.example/", 3, &sign), 0);
+    EXPECT_EQ(tessal_sign_set_interface_safety_options(sign, 1, 1), hr::E_FAIL);
+    tessal_sign_release(sign);
+}
+
+TEST_F(FacadeTest, CInterfaceAnswersAThrowInsideTheComponentWithAStatus) {
+    tessal_sign* sign = nullptr;
+    ASSERT_EQ(tessal_sign_create(&sign), 0);
+    // A length no string can have: converting the argument throws inside the component.
+    const char16_t text[] = u"x";
+    tessal_variant arg{};
+    arg.type = TESSAL_VT_STRING;
+    arg.str = reinterpret_cast<const uint16_t*>(text);
+    arg.str_len = SIZE_MAX / 2;
+    tessal_variant result{};
+    EXPECT_EQ(tessal_sign_invoke(sign, "convert", &arg, 1, &result), hr::E_UNEXPECTED);
+    EXPECT_EQ(result.type, TESSAL_VT_EMPTY);
+    char* source = nullptr;
+    char* description = nullptr;
+    ASSERT_EQ(tessal_take_error_info(&source, &description), 1);
+    EXPECT_STREQ(source, "Tessal.Sign.1");
+    EXPECT_STREQ(description, "Nenumatyta klaida");
+    tessal_free(source);
+    tessal_free(description);
+    // The object still answers.
+    EXPECT_EQ(tessal_sign_invoke(sign, "reset", nullptr, 0, nullptr), hr::S_OK);
+    tessal_sign_release(sign);
 }
 
 TEST_F(FacadeTest, ResetAnswersWithoutAResultAndInRefusedPages) {
@@ -276,4 +341,24 @@ TEST_F(FacadeTest, SyncTimeWithoutDomainsFailsWithTheClientsRecord) {
     EXPECT_EQ(sign.syncTime(u"http://anything.example/pki/time", time), hr::DISP_E_EXCEPTION);
     const std::u16string description = lastDescription();
     EXPECT_NE(description.find(u" : 73001091;\r\n"), std::u16string::npos) << diag::utf8Encode(description);
+}
+
+TEST_F(FacadeTest, ProcessedNameThatIsNotValidTextLeadsBackToTheSameFile) {
+    const std::filesystem::path start = std::filesystem::current_path();
+    std::filesystem::create_directory(dir.file("in"));
+    const std::string name = "\xFF\xC4.xml";  // not UTF-8
+    writeWholeFile(dir.file("in/" + name), "<raw/>");
+    Sign sign(host);
+    std::u16string xml, picked, text, time;
+    ASSERT_EQ(sign.readNextFileXml(diag::utf16Of(dir.file("in")), xml), hr::S_OK);
+    EXPECT_EQ(xml, u"<raw/>");
+    ASSERT_EQ(sign.getProcessedFileName(picked), hr::S_OK);
+    // The answer names the file: the file members take it back unchanged.
+    EXPECT_EQ(sign.readFile(picked, text), hr::S_OK);
+    EXPECT_EQ(text, u"<raw/>");
+    EXPECT_EQ(sign.getFileTime(picked, time), hr::S_OK);
+    std::filesystem::create_directory(dir.file("done"));
+    EXPECT_EQ(sign.moveProcessedFile(diag::utf16Of(dir.file("done"))), hr::S_OK);
+    EXPECT_EQ(readWholeFile(dir.file("done/" + name)), "<raw/>");
+    std::filesystem::current_path(start);
 }

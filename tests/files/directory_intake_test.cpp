@@ -73,6 +73,9 @@ TEST_F(DirectoryIntakeTest, MatchesAnyCaseAndSkipsEntriesThatAreNotFiles) {
     writeAged(in.file("ab.XML"), "<older/>", 100);
     writeAged(in.file("AB_2.xml"), "<newer/>", 1);
     fs::create_directory(in.path() / "zz.xml");
+    // A link would hand out a file from outside the inbox.
+    test::writeWholeFile(out.file("secret.xml"), "<secret/>");
+    fs::create_symlink(out.file("secret.xml"), in.path() / "zz_link.xml");
     EXPECT_EQ(shown(intake.readNext(u16(in.path().string()))), "<older/>");
     EXPECT_EQ(intake.currentFileName(), "ab.XML");
 }

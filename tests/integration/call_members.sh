@@ -74,6 +74,14 @@ check "intake picks the greatest prefix, oldest first" contains "$out" "<a>90c</
 check "intake names the file" contains "$out" "$D/in/90_c.xml"
 check "intake moved it" test -f "$D/done/90_c.xml" -a ! -e "$D/in/90_c.xml"
 check "second move fails" contains "$("$TESSAL" call readNextFileXml "s:$D/in" :: moveProcessedFile "s:$D/done" :: moveProcessedFile "s:$D/done" 2>&1)" "Klaida perkeliant bylą"
+# A name that is not UTF-8 comes back as bytes that name the same file.
+mkdir -p "$D/raw" "$D/raw-done"; printf '<raw/>' > "$D/raw/"$'\xff'"x.xml"
+picked=$("$TESSAL" call readNextFileXml "s:$D/raw" :: getProcessedFileName | tail -n 1)
+check "a name that is not UTF-8 is read back" equals "$("$TESSAL" call readFile "s:$picked")" "<raw/>"
+"$TESSAL" call readNextFileXml "s:$D/raw" :: moveProcessedFile "s:$D/raw-done" >/dev/null
+check "and moved" equals "$(cat "$D/raw-done/"$'\xff'"x.xml")" "<raw/>"
+mkdir -p "$D/linked"; echo '<secret/>' > "$D/outside.xml"; ln -s "$D/outside.xml" "$D/linked/99_link.xml"
+check "a link in the inbox is passed over" equals "$("$TESSAL" call readNextFileXml "s:$D/linked")" "<Result/>"
 mkdir -p "$D/empty"
 check "empty directory" equals "$("$TESSAL" call readNextFileXml "s:$D/empty")" "<Result/>"
 check "missing directory" contains "$("$TESSAL" call readNextFileXml "s:$D/nope" 2>&1)" "Nepasiekiamas katalogas \"$D/nope\""
@@ -117,6 +125,11 @@ check "PkiDomain replaces them" contains "$log" 'Naudojama viešojo rakto infras
 check "key container traced" contains "$log" "Įvestas naujas kriptografinių raktų konteinerio pavadinimas : signer"
 check "caller line copied to the global log" contains "$log" "eilutė"
 check "caller line in its own file" cmp -s "$D/own.log" <(printf 'eilutė\r\n')
+# A log path that is a FIFO without a reader fails the write instead of hanging the member.
+mkfifo "$D/pipe.log"
+out=$("$TESSAL" call --json writeLog "s:$D/pipe.log" s:x :: reset)
+check "writeLog to a FIFO fails" contains "$out" "Klaida i\\u0161saugant byl\\u0105 \\\"$D/pipe.log\\\" (6)"
+check "and the next member answers" contains "$out" '"member":"reset","hresult":"0x00000000"'
 check "log lines carry the prefix" bash -c "grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2},[0-9]{3}  I  \[[0-9]+/[0-9]+\] ' '$D/global.log'"
 
 # --- hosted in a page ----------------------------------------------------------------------
@@ -128,6 +141,12 @@ out=$("$TESSAL" call --json --page https://evil.example/ readFile "s:$D/saved.xm
 check "foreign page refused" contains "$out" '"member":"readFile","hresult":"0x80020009","error":{"source":"Tessal.Sign.1","description":"Neleistina komponent\u0117s veikimo aplinka"}'
 check "foreign page cannot write files" test ! -e "$D/evil"
 check "subdomain trick refused" equals "$(status "$TESSAL" call --page https://evilnk.example/ readFile "s:$D/saved.xml")" 1
+# A host the site match and the certificate fetches could read differently is no host.
+for page in $'https://evil.example\x80.nk.example/' 'https://evil.example%00.nk.example/' 'https://evil.example%0a.nk.example/' \
+            'https://nk.example%40evil.example/' 'https://www.nk.example./' 'https://ev%20il.nk.example/'; do
+    out=$("$TESSAL" call --json --page "$page" readFile "s:$D/saved.xml")
+    check "page $page refused" contains "$out" 'Neleistina komponent\u0117s veikimo aplinka'
+done
 check "page without safety call" equals "$(status "$TESSAL" call --no-safety --page http://nk.example/ PkiDomain s:a.example)" 0
 check "all ok exits 0" equals "$(status "$TESSAL" call convert s:a :: compress s:a)" 0
 check "any failure exits 1" equals "$(status "$TESSAL" call convert s:a :: compress e)" 1

@@ -11,6 +11,7 @@ source "$(dirname "$0")/lib/assertions.sh"
 
 mkdir -p "$D/www/pki"
 printf '2026-12-09 08:30:00\r\n' > "$D/www/pki/time"
+printf '08:30\0\0:00\0' > "$D/www/pki/time-nul"
 python3 - "$D/www" "$D/port" <<'PY' &
 import http.server, socketserver, sys, os
 class Quiet(http.server.SimpleHTTPRequestHandler):
@@ -34,6 +35,8 @@ export TESSAL_CONFIG="$D/tessal.conf"
 
 out=$("$TESSAL" call --json syncTime s:https://ignored.example/pki/time)
 check "time text passes through unchanged" contains "$out" '"value":"2026-12-09 08:30:00\u000d\u000a"'
+out=$("$TESSAL" call --json syncTime s:https://ignored.example/pki/time-nul)
+check "the whole body, NUL bytes and all" contains "$out" '"value":"08:30\u0000\u0000:00\u0000"'
 out=$("$TESSAL" call --json syncTime s:http://x/pki/missing)
 check "a status other than 200 is reported" contains "$out" '"hresult":"0x80020009"'
 check "with the status in the message" contains "$out" '(404)'
