@@ -66,9 +66,12 @@ bool runEnvironmentCheck(SignState& state) {
     state.pagePort = parts->port;
     diag::traceGlobal(u"Naršyklės grąžintas interneto srities vardas: \"%s\"; schema: \"%s\"",
                       {state.pageHost, state.pageScheme});
-    pki::setBrowserDomain(diag::toAnsi(state.pageHost), diag::toAnsi(state.pageScheme), state.pagePort);
-
     state.environmentAllowed = siteApproved(approvedSites(), state.pageScheme, state.pageHost, page->zone);
+    // The domain list is shared by every object of the process: a refused
+    // page's host must never become a place certificates are fetched from.
+    if (state.environmentAllowed) {
+        pki::setBrowserDomain(diag::toAnsi(state.pageHost), diag::toAnsi(state.pageScheme), state.pagePort);
+    }
     return state.environmentAllowed;
 }
 

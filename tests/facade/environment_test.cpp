@@ -140,6 +140,8 @@ TEST_F(FacadeTest, UnapprovedPagesAreRefusedForEveryGatedMember) {
         EXPECT_EQ(sign->getFileTime(u"/etc/hostname", out), hr::DISP_E_EXCEPTION) << url;
         EXPECT_EQ(lastDescription(), kRefused);
     }
+    // A refused page's host is never a place that other objects fetch from.
+    EXPECT_EQ(pki::pkiDomainList().count(), 0u);
 }
 
 TEST_F(FacadeTest, PageWithoutSafetyCallIsCheckedAtTheFirstGatedMember) {
