@@ -51,6 +51,9 @@ public:
     certs::CertificateRecord subject;
     std::vector<certs::CertificateRecord> chain;  // nearest issuer first
     certs::CrlRecord revocationList;
+
+private:
+    bool subjectSignedByNearestIssuer();
 };
 
 }  // namespace tessal::trust

@@ -35,6 +35,7 @@ bool CertificateContext::verifyChain(Moment at) {
         return false;
     }
     if (chain.empty() && !buildChain()) return false;
+    if (!subjectSignedByNearestIssuer()) return false;
 
     for (std::size_t i = 0; i < chain.size(); ++i) {
         const certs::CertificateRecord& element = chain[i];
@@ -62,6 +63,27 @@ bool CertificateContext::verifyChain(Moment at) {
         }
     }
     return true;
+}
+
+// The subject must itself be signed by the first element of its chain;
+// otherwise any certificate that merely names a trusted issuer would pass.
+// A chain that signatures filled by URL may lack the subject's own issuer:
+// it is then taken from the stores by name and put first.
+bool CertificateContext::subjectSignedByNearestIssuer() {
+    const auto signs = [this](const certs::CertificateRecord& issuer) {
+        return issuer.hasCertificate() && subject.certificate().signedBy(issuer.certificate());
+    };
+    if (signs(chain.front())) return true;
+    if (chain.front().subject().str() != subject.issuer().str()) {
+        certs::CertificateRecord issuer;
+        if (pki::findCertificate(issuer, *certificateClient, pki::CertBySubject, subject.issuer().str()) &&
+            signs(issuer)) {
+            chain.insert(chain.begin(), std::move(issuer));
+            return true;
+        }
+    }
+    diag::recordErrorCode(error, 0, kElementSignaturePlace, kElementSignatureMessage, {subject.subject().str()});
+    return false;
 }
 
 bool CertificateContext::buildChain() {

@@ -174,6 +174,16 @@ TEST_F(ContextTest, ChainFailuresNameTheElementAndPlace) {
                   std::string::npos);
         pki::clearCertificateStoreForTesting();
     }
+    {  // a subject that names the issuer but was signed by another key
+        test::CertPlan plan = signerPlan();
+        plan.signer = test::rsaKey();
+        CertificateContext context = makeContext(test::makeCertificate(plan));
+        serve(intermediate_);
+        serve(root_);
+        EXPECT_FALSE(context.verifyChain());
+        EXPECT_EQ(context.error.code, diag::errorCode(43, 17));
+        pki::clearCertificateStoreForTesting();
+    }
     {  // a "root" whose self-signature does not verify
         test::CertPlan plan = rootPlan();
         plan.signer = test::otherRsaKey();
