@@ -32,7 +32,35 @@ int hexDigit(char c) {
 
 }  // namespace
 
+namespace {
+
+std::optional<Argument> parsePlainArgument(const std::string& text, std::string& error);
+
+}  // namespace
+
+// "r:" may be repeated; the prefixes are counted in a loop, so any argument
+// length is parsed without a recursion as deep as the text is long.
 std::optional<Argument> parseArgument(const std::string& text, std::string& error) {
+    std::size_t references = 0;
+    std::string_view rest = text;
+    while (rest.starts_with("r:")) {
+        rest.remove_prefix(2);
+        ++references;
+    }
+    std::optional<Argument> argument = parsePlainArgument(std::string(rest), error);
+    if (!argument || references == 0) return argument;
+    if (!*argument) {
+        error = "r: needs a value";
+        return std::nullopt;
+    }
+    Variant value = **argument;
+    for (std::size_t i = 0; i < references; ++i) value = Variant::byReference(value);
+    return Argument{value};
+}
+
+namespace {
+
+std::optional<Argument> parsePlainArgument(const std::string& text, std::string& error) {
     if (text == "-") return Argument{};
     if (text == "e") return Argument{Variant()};
     if (text == "n") return Argument{Variant::dispatch(nullptr)};
@@ -97,17 +125,10 @@ std::optional<Argument> parseArgument(const std::string& text, std::string& erro
         error = "a boolean is t:true or t:false";
         return std::nullopt;
     }
-    if (kind == "r") {
-        std::optional<Argument> inner = parseArgument(value, error);
-        if (!inner) return std::nullopt;
-        if (!*inner) {
-            error = "r: needs a value";
-            return std::nullopt;
-        }
-        return Argument{Variant::byReference(**inner)};
-    }
     error = "unknown argument form '" + text + "'";
     return std::nullopt;
 }
+
+}  // namespace
 
 }  // namespace tessal::cli
