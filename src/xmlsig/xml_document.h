@@ -22,10 +22,6 @@ namespace tessal::xml {
 inline constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET | XML_PARSE_NSCLEAN |
                                      XML_PARSE_NOXINCNODE;
 
-// Installs, once per process, the external entity loader that loads nothing,
-// so no parse can pull a local file or a network resource into a document.
-void refuseExternalResources();
-
 // Parses bytes with kParseOptions and the external-resource refusal; the
 // caller owns the result (nothing on failure).
 xmlDocPtr parseBytes(const char* data, std::size_t size);
