@@ -36,6 +36,11 @@
 #                          QualifyingPropertiesReference whose path is in capitals
 #   signed-digest-only.xml no KeyInfo and no reference: only the SigningCertificate
 #                          digest names the signer's certificate
+#   signed-doctype.xml     signed.xml's form with a DOCTYPE naming an external DTD
+#                          subset (edoc.dtd, written beside it; it declares
+#                          nothing that changes the canonical form)
+#   entity-content.xml     signed-doctype.xml whose message text uses an external
+#                          entity declared in an internal subset (not signed anew)
 # and with SERVICE_URL:
 #   signed-external-cert.xml an ArchiveTimeStamp over the certificate service's
 #                          answer for the signer (a reference without "#", so the
@@ -120,7 +125,9 @@ template() {
         sigmethod=${DS}rsa-sha1
         digest=${DS}sha1
     fi
-    printf '<?xml version="1.0" encoding="UTF-8"?>\n<EDoc>'
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n'
+    if [ -n "${DOCTYPE:-}" ]; then printf '%s\n' "$DOCTYPE"; fi
+    printf '<EDoc>'
     message
     printf '<Signature Id="DS_%s" xmlns="%s">' "$id" "$DS"
     printf '<SignedInfo><CanonicalizationMethod Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
@@ -185,6 +192,13 @@ sign signer sha256 "$OUT/signed-sha256.xml"; written signed-sha256.xml
 sign signer-revoked sha1 "$OUT/signed-revoked.xml"; written signed-revoked.xml
 sign signer-foreign sha1 "$OUT/signed-foreign.xml"; written signed-foreign.xml
 sign signer-no-code sha1 "$OUT/signed-no-code.xml"; written signed-no-code.xml
+
+printf '<!ELEMENT EDoc ANY>\n' > "$WORK/edoc.dtd"
+cp "$WORK/edoc.dtd" "$OUT/edoc.dtd"
+DOCTYPE='<!DOCTYPE EDoc SYSTEM "edoc.dtd">' sign signer sha1 "$OUT/signed-doctype.xml"; written signed-doctype.xml
+cp "$OUT/signed-doctype.xml" "$OUT/entity-content.xml"
+edit "$OUT/entity-content.xml" 's = s.replace("<!DOCTYPE EDoc SYSTEM \"edoc.dtd\">", "<!DOCTYPE EDoc SYSTEM \"edoc.dtd\" [<!ENTITY who SYSTEM \"edoc.dtd\">]>", 1).replace("UAB ", "&who;", 1)'
+written entity-content.xml
 
 # Signature value least significant byte first; xmlsec1 cannot read this
 # order, so the check is that reversing it back gives the verified file's value.
