@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "diagnostics/error_record.h"
 
@@ -53,7 +55,11 @@ public:
 
     xmlNodePtr elementAtPath(std::string_view path) const;
     std::optional<std::string> textAtPath(std::string_view path) const;
+    // elementById over the whole tree, answered from an index of the tree's
+    // "id" values made at the first lookup; a tree edited in place after
+    // that must call forgetIds().
     xmlNodePtr elementByIdInDocument(std::string_view value) const;
+    void forgetIds() const;
 
 protected:
     // Replaces this document's record, tree and text with copies of `other`'s,
@@ -67,6 +73,11 @@ protected:
     xmlDocPtr tree_ = nullptr;
     xmlChar* text_ = nullptr;
     int textLength_ = 0;
+
+private:
+    // Each "id" value with the first element in document order that carries it.
+    mutable std::unordered_map<std::string, xmlNodePtr> ids_;
+    mutable bool idsIndexed_ = false;
 };
 
 // The reading conventions, usable on any tree.
@@ -80,6 +91,9 @@ bool isIgnorable(const xmlNode* node);
 // The search by "id" attribute (any letter case) from `start` over its
 // following siblings, depth first; leading '#' characters of the value are dropped.
 xmlNodePtr elementById(xmlNodePtr start, std::string_view value);
+// Calls `visit(element, value)` for every "id" attribute (any letter case)
+// from `start` over its following siblings, in elementById's order.
+void forEachId(xmlNodePtr start, const std::function<void(xmlNodePtr, std::string&&)>& visit);
 // The node itself, else its element descendants depth first.
 xmlNodePtr elementByName(xmlNodePtr node, std::string_view name);
 // `node` if it is an element, else its first following sibling that is one.
