@@ -27,13 +27,12 @@ constexpr int kTokenFormMessage = 79;
 constexpr int kModifiedMessage = 84;
 constexpr int kAuthorityMessage = 87;
 
-void append(data::Bytes& to, std::string_view octets) { to.insert(to.end(), octets.begin(), octets.end()); }
 
 // The referenced certificate or CRL document, as an XmlDocument whose root or
 // Id-named element is the time-stamped data.
 template <typename Record>
 bool appendExternal(VerificationJob& job, crypto::TimeStampContext& context, std::string_view documentUrl,
-                    std::string_view fragment, int place, data::Bytes& accumulator) {
+                    std::string_view fragment, int place, CoveredBytes& covered) {
     Record record;
     bool found = false;
     if constexpr (std::is_same_v<Record, certs::CertificateRecord>) {
@@ -56,13 +55,13 @@ bool appendExternal(VerificationJob& job, crypto::TimeStampContext& context, std
         diag::recordErrorCode(job.error(), 0, place, kMalformedMessage);
         return false;
     }
-    append(accumulator, job.text());
+    covered.add(job.text());
     return true;
 }
 
-// One HashDataInfo: its data appended to the accumulator.
+// One HashDataInfo: its data added to what the time-stamp covers.
 bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStampContext& context,
-                        data::Bytes& accumulator) {
+                        CoveredBytes& covered) {
     const std::optional<std::string> uri = attributeText(info, "uri");
     if (!uri) {
         diag::recordErrorCode(job.error(), 0, 461, kMalformedMessage);
@@ -73,7 +72,7 @@ bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStamp
         while (!value.empty() && value.front() == '#') value.remove_prefix(1);
         job.dereferenceAndTransform(value, info->children);
         // A failed dereference has recorded why; what octets there are still count.
-        if (job.hasOctets()) append(accumulator, job.text());
+        if (job.hasOctets()) covered.add(job.text());
         return true;
     }
     const std::size_t hash = value.rfind('#');
@@ -82,9 +81,9 @@ bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStamp
     switch (externalKindOf(*uri)) {
         case ExternalKind::Certificate:
         case ExternalKind::Trust:
-            return appendExternal<certs::CertificateRecord>(job, context, documentUrl, fragment, 461, accumulator);
+            return appendExternal<certs::CertificateRecord>(job, context, documentUrl, fragment, 461, covered);
         case ExternalKind::Crl:
-            return appendExternal<certs::CrlRecord>(job, context, documentUrl, fragment, 462, accumulator);
+            return appendExternal<certs::CrlRecord>(job, context, documentUrl, fragment, 462, covered);
         case ExternalKind::Other: break;
     }
     diag::recordErrorCode(job.error(), 0, 463, kExternalMessage, {kExternalDataText});
@@ -130,9 +129,25 @@ std::optional<crypto::FileTime> generationTimeOf(const platform::ByteBlock& elem
 
 }  // namespace
 
+CoveredData::CoveredData(const data::Bytes& bytes) : sha1(crypto::digestOf(bytes.data(), bytes.size(), crypto::CALG_SHA1)) {}
+
+CoveredBytes::CoveredBytes() : stream_(platform::DigestKind::Sha1) {}
+
+void CoveredBytes::add(std::string_view octets) {
+    if (octets.empty() || failed_) return;
+    if (!stream_.update(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size())) failed_ = true;
+    length_ += octets.size();
+}
+
+CoveredData CoveredBytes::finish() {
+    // As for a digest of one block: no bytes is no digest.
+    if (length_ == 0 || failed_ || !stream_.ok()) return CoveredData(std::nullopt);
+    return CoveredData(stream_.finish());
+}
+
 bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampContext& context,
                     std::optional<crypto::FileTime> earlier) {
-    data::Bytes accumulator;
+    CoveredBytes covered;
     for (xmlNodePtr child = element->children; child; child = child->next) {
         if (isIgnorable(child)) continue;
         if (child->type != XML_ELEMENT_NODE) {
@@ -140,14 +155,14 @@ bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampC
             return false;
         }
         if (nameIs(child, "HashDataInfo")) {
-            if (!appendHashDataInfo(job, child, context, accumulator)) return false;
+            if (!appendHashDataInfo(job, child, context, covered)) return false;
         } else if (nameIs(child, "EncapsulatedTimeStamp")) {
             const std::optional<std::string> token = firstChildText(child);
             if (!token) {
                 diag::recordErrorCode(job.error(), 0, 465, kMalformedMessage);
                 return false;
             }
-            if (verifyTimeStampToken(context, *token, accumulator, earlier)) return true;
+            if (verifyTimeStampToken(context, *token, covered.finish(), earlier)) return true;
             job.error().merge(context.error());
             return false;
         } else {
@@ -159,7 +174,7 @@ bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampC
     return false;
 }
 
-bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view base64, const data::Bytes& data,
+bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view base64, const CoveredData& data,
                           std::optional<crypto::FileTime> earlier) {
     diag::ErrorRecord& error = context.error();
     data::Bytes token;
@@ -202,7 +217,7 @@ bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view ba
     return checkTstInfo(context, *content, data);
 }
 
-bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentBytes, const data::Bytes& data) {
+bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentBytes, const CoveredData& data) {
     diag::ErrorRecord& error = context.error();
     context.tstInfo.clear();
     data::Bytes content = contentBytes;
@@ -249,8 +264,7 @@ bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentB
 
     // The generation time stays set even when the imprint differs: the
     // signer's certificate is still judged at that time.
-    const std::optional<data::Bytes> digest = crypto::digestOf(data.data(), data.size(), crypto::CALG_SHA1);
-    if (!digest || *digest != *imprint) {
+    if (!data.sha1 || *data.sha1 != *imprint) {
         diag::recordErrorCode(error, 0, 1142, kModifiedMessage);
         return false;
     }
