@@ -156,6 +156,15 @@ TEST_F(XmlOutsideResources, ParameterEntitiesAndNonDtdFilesLeakNothing) {
     EXPECT_FALSE(notDtd.doc.failed()) << notDtd.errorText();
 }
 
+TEST_F(XmlOutsideResources, AnExternalEntityReachedThroughAnInternalOneIsRefused) {
+    const std::string path = secretPath();
+    for (const std::string& use : {std::string("<r>&a;</r>"), std::string("<r v=\"&a;\"/>")}) {
+        Parsed nested("<!DOCTYPE r [<!ENTITY x SYSTEM \"" + path + "\"><!ENTITY a \"in &x; out\">]>" + use);
+        EXPECT_EQ(nested.doc.error().code, diag::errorCode(301, 49)) << use;
+        EXPECT_EQ(nested.errorText().find("TOP-SECRET"), std::string::npos) << nested.errorText();
+    }
+}
+
 TEST_F(XmlOutsideResources, EntitiesTheUnreadSubsetWouldDeclareFail) {
     // Content that uses an entity the external subset might declare would
     // otherwise lose that text silently.
