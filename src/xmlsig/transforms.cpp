@@ -25,7 +25,7 @@ constexpr std::string_view kEnvelopedSignature = "http://www.w3.org/2000/09/xmld
 // document; one that nests searches over the whole tree would otherwise run
 // for hours on a few kilobytes. Every node in scope of many namespace
 // declarations counts each of them, so that, too, is bounded.
-constexpr unsigned long kXPathStepsPerNode = 512;
+constexpr unsigned long kXPathStepsPerNode = 128;
 constexpr unsigned long kXPathStepsFloor = 1UL << 20;
 
 // Elements, attributes, namespace declarations and character data of the tree.

@@ -4,33 +4,37 @@
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "xmlsig/libxml_owners.h"
 
 namespace tessal::xml {
 
 namespace {
 
-std::string_view prefixOf(const xmlNs* ns) {
-    return ns->prefix ? std::string_view(reinterpret_cast<const char*>(ns->prefix)) : std::string_view();
-}
-
-// A namespace node is its element and its prefix, as libxml2 compares them.
+// A namespace node is its element and the declaration in scope there for its
+// prefix; libxml2 tells them apart by element and prefix, which is the same.
 struct NamespaceNode {
     const xmlNode* element;
-    std::string prefix;
+    const xmlNs* declaration;
     bool operator==(const NamespaceNode&) const = default;
 };
 struct NamespaceNodeHash {
     std::size_t operator()(const NamespaceNode& node) const {
-        return std::hash<const void*>()(node.element) ^ (std::hash<std::string>()(node.prefix) * 31);
+        return std::hash<const void*>()(node.element) * 31 + std::hash<const void*>()(node.declaration);
     }
 };
+
+// What each selected node costs beyond its evaluation: the selection is held
+// in memory, so its size counts against the budget too.
+constexpr unsigned long kStepsPerSelectedNode = 8;
 
 struct Selection {
     std::unordered_set<const void*> nodes;
@@ -43,8 +47,7 @@ int isSelected(void* data, xmlNodePtr node, xmlNodePtr parent) {
     const Selection& selection = *static_cast<const Selection*>(data);
     if (node->type != XML_NAMESPACE_DECL) return selection.nodes.count(node) ? 1 : 0;
     const xmlNode* element = (parent != nullptr && parent->type == XML_ATTRIBUTE_NODE) ? parent->parent : parent;
-    const NamespaceNode key{element, std::string(prefixOf(reinterpret_cast<const xmlNs*>(node)))};
-    return selection.namespaces.count(key) ? 1 : 0;
+    return selection.namespaces.count(NamespaceNode{element, reinterpret_cast<const xmlNs*>(node)}) ? 1 : 0;
 }
 
 struct CompiledFree {
@@ -91,7 +94,8 @@ private:
     void visitElement(xmlNodePtr element, Selection& selection) {
         std::vector<std::pair<std::string, const xmlNs*>> shadowed;
         for (xmlNsPtr ns = element->nsDef; ns != nullptr; ns = ns->next) {
-            auto [place, added] = inScope_.try_emplace(std::string(prefixOf(ns)), ns);
+            const std::string prefix = ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "";
+            auto [place, added] = inScope_.try_emplace(prefix, ns);
             if (!added) {
                 shadowed.emplace_back(place->first, place->second);
                 place->second = ns;
@@ -134,7 +138,7 @@ private:
         xmlNs node = *ns;
         node.next = reinterpret_cast<xmlNsPtr>(element);
         if (ask(reinterpret_cast<xmlNodePtr>(&node))) {
-            selection.namespaces.insert(NamespaceNode{element, std::string(prefixOf(ns))});
+            selection.namespaces.insert(NamespaceNode{element, ns});
         }
     }
 
@@ -152,14 +156,19 @@ private:
         context_->proximityPosition = static_cast<int>(std::min<unsigned long>(position_, INT_MAX));
         context_->opCount = 0;
         context_->opLimit = remaining_ + 1;
-        const std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> result(
-            xmlXPathCompiledEval(condition_, context_), xmlXPathFreeObject);
+        const OwnedXPathObject result(xmlXPathCompiledEval(condition_, context_));
         remaining_ -= std::min(remaining_, context_->opCount);
         if (!result) {
             failed_ = true;
             return false;
         }
-        return xmlXPathEvalPredicate(context_, result.get()) != 0;
+        if (xmlXPathEvalPredicate(context_, result.get()) == 0) return false;
+        if (remaining_ < kStepsPerSelectedNode) {
+            failed_ = true;
+            return false;
+        }
+        remaining_ -= kStepsPerSelectedNode;
+        return true;
     }
 
     xmlXPathContextPtr context_;

@@ -18,7 +18,8 @@ namespace tessal::xml {
 // The inclusive canonical octets, comments kept, of the nodes of the
 // context's document for which `condition` holds. Nothing when the condition
 // does not compile or evaluate, or when selecting takes more than
-// `stepBudget` XPath steps (each candidate node counts one more); empty
+// `stepBudget` XPath steps (each candidate node counts one more, each
+// selected node a few more, as the selection is held in memory); empty
 // octets (no block) when the selection produced no output.
 std::optional<CanonicalOctets> canonicalSelection(xmlXPathContextPtr context, const std::string& condition,
                                                   unsigned long stepBudget);
