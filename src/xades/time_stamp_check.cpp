@@ -1,6 +1,8 @@
 #include "xades/time_stamp_check.h"
 
 #include <ctime>
+#include <string>
+#include <unordered_map>
 
 #include "certs/name_text.h"
 #include "diagnostics/message_catalogue.h"
@@ -8,6 +10,7 @@
 #include "pki/crl_store.h"
 #include "platform/asn1_reader.h"
 #include "platform/cms_message.h"
+#include "xades/reference_digests.h"
 #include "xades/xades_texts.h"
 #include "xmlsig/canonicalisation.h"
 
@@ -59,9 +62,63 @@ bool appendExternal(VerificationJob& job, crypto::TimeStampContext& context, std
     return true;
 }
 
+// The same-document entries of one time-stamp already worked out, by URI
+// and transforms, so data the time-stamp names many times is canonicalised
+// once. Octets are held up to a fixed total; past it, entries are worked out
+// afresh. A failure is replayed by its codes: its entries are in the record.
+class KnownEntries {
+public:
+    struct Entry {
+        std::optional<std::string> octets;
+        bool failed = false;
+        std::uint32_t lastError = 0;
+        std::int32_t code = 0;
+    };
+
+    const Entry* find(const std::string& key) const {
+        const auto found = entries_.find(key);
+        return found == entries_.end() ? nullptr : &found->second;
+    }
+    void remember(std::string key, Entry entry) {
+        const std::size_t size = entry.octets ? entry.octets->size() : 0;
+        if (held_ + size > kHeldLimit) return;
+        held_ += size;
+        entries_.insert_or_assign(std::move(key), std::move(entry));
+    }
+
+private:
+    static constexpr std::size_t kHeldLimit = std::size_t{64} << 20;
+    std::unordered_map<std::string, Entry> entries_;
+    std::size_t held_ = 0;
+};
+
+// A same-document entry: the octets its URI and transforms designate.
+void addSameDocumentEntry(VerificationJob& job, std::string_view value, xmlNodePtr info, CoveredBytes& covered,
+                          KnownEntries& known) {
+    std::string key = ReferenceDigests::keyOf(value, info, std::nullopt);
+    if (const KnownEntries::Entry* earlier = known.find(key)) {
+        if (earlier->failed) {
+            job.error().lastError = earlier->lastError;
+            job.error().code = earlier->code;
+        }
+        if (earlier->octets) covered.add(*earlier->octets);
+        return;
+    }
+    KnownEntries::Entry entry;
+    entry.failed = !job.dereferenceAndTransform(value, info->children);
+    // A failed dereference has recorded why; what octets there are still count.
+    if (job.hasOctets()) {
+        covered.add(job.text());
+        entry.octets.emplace(job.text());
+    }
+    entry.lastError = job.error().lastError;
+    entry.code = job.error().code;
+    known.remember(std::move(key), std::move(entry));
+}
+
 // One HashDataInfo: its data added to what the time-stamp covers.
 bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStampContext& context,
-                        CoveredBytes& covered) {
+                        CoveredBytes& covered, KnownEntries& known) {
     const std::optional<std::string> uri = attributeText(info, "uri");
     if (!uri) {
         diag::recordErrorCode(job.error(), 0, 461, kMalformedMessage);
@@ -70,9 +127,7 @@ bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStamp
     std::string_view value = trimmedSpace(*uri);
     if (value.empty() || value.front() == '#') {
         while (!value.empty() && value.front() == '#') value.remove_prefix(1);
-        job.dereferenceAndTransform(value, info->children);
-        // A failed dereference has recorded why; what octets there are still count.
-        if (job.hasOctets()) covered.add(job.text());
+        addSameDocumentEntry(job, value, info, covered, known);
         return true;
     }
     const std::size_t hash = value.rfind('#');
@@ -148,6 +203,7 @@ CoveredData CoveredBytes::finish() {
 bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampContext& context,
                     std::optional<crypto::FileTime> earlier) {
     CoveredBytes covered;
+    KnownEntries known;
     for (xmlNodePtr child = element->children; child; child = child->next) {
         if (isIgnorable(child)) continue;
         if (child->type != XML_ELEMENT_NODE) {
@@ -155,7 +211,7 @@ bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampC
             return false;
         }
         if (nameIs(child, "HashDataInfo")) {
-            if (!appendHashDataInfo(job, child, context, covered)) return false;
+            if (!appendHashDataInfo(job, child, context, covered, known)) return false;
         } else if (nameIs(child, "EncapsulatedTimeStamp")) {
             const std::optional<std::string> token = firstChildText(child);
             if (!token) {

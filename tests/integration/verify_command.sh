@@ -55,7 +55,8 @@ member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }
 
 # --- valid signatures: the signer's subject, through the command and the member
 for f in signed.xml signed-pkcs1.xml signed-sha256.xml signed-reversed.xml signed-timestamp.xml \
-    signed-archive.xml signed-external-cert.xml qpref-uppercase.xml signed-digest-only.xml signed-doctype.xml; do
+    signed-archive.xml signed-external-cert.xml qpref-uppercase.xml signed-digest-only.xml signed-doctype.xml \
+    signed-many-entries.xml; do
     verify "$f"
     check "verify $f exits 0" equals "$RC" 0
     check "verify $f prints the subject" equals "$OUT" "$subject"
