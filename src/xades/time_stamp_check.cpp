@@ -1,6 +1,8 @@
 #include "xades/time_stamp_check.h"
 
 #include <ctime>
+#include <string>
+#include <unordered_map>
 
 #include "certs/name_text.h"
 #include "diagnostics/message_catalogue.h"
@@ -8,6 +10,7 @@
 #include "pki/crl_store.h"
 #include "platform/asn1_reader.h"
 #include "platform/cms_message.h"
+#include "xades/reference_digests.h"
 #include "xades/xades_texts.h"
 #include "xmlsig/canonicalisation.h"
 
@@ -27,13 +30,12 @@ constexpr int kTokenFormMessage = 79;
 constexpr int kModifiedMessage = 84;
 constexpr int kAuthorityMessage = 87;
 
-void append(data::Bytes& to, std::string_view octets) { to.insert(to.end(), octets.begin(), octets.end()); }
 
 // The referenced certificate or CRL document, as an XmlDocument whose root or
 // Id-named element is the time-stamped data.
 template <typename Record>
 bool appendExternal(VerificationJob& job, crypto::TimeStampContext& context, std::string_view documentUrl,
-                    std::string_view fragment, int place, data::Bytes& accumulator) {
+                    std::string_view fragment, int place, CoveredBytes& covered) {
     Record record;
     bool found = false;
     if constexpr (std::is_same_v<Record, certs::CertificateRecord>) {
@@ -56,13 +58,67 @@ bool appendExternal(VerificationJob& job, crypto::TimeStampContext& context, std
         diag::recordErrorCode(job.error(), 0, place, kMalformedMessage);
         return false;
     }
-    append(accumulator, job.text());
+    covered.add(job.text());
     return true;
 }
 
-// One HashDataInfo: its data appended to the accumulator.
+// The same-document entries of one time-stamp already worked out, by URI
+// and transforms, so data the time-stamp names many times is canonicalised
+// once. Octets are held up to a fixed total; past it, entries are worked out
+// afresh. A failure is replayed by its codes: its entries are in the record.
+class KnownEntries {
+public:
+    struct Entry {
+        std::optional<std::string> octets;
+        bool failed = false;
+        std::uint32_t lastError = 0;
+        std::int32_t code = 0;
+    };
+
+    const Entry* find(const std::string& key) const {
+        const auto found = entries_.find(key);
+        return found == entries_.end() ? nullptr : &found->second;
+    }
+    void remember(std::string key, Entry entry) {
+        const std::size_t size = entry.octets ? entry.octets->size() : 0;
+        if (held_ + size > kHeldLimit) return;
+        held_ += size;
+        entries_.insert_or_assign(std::move(key), std::move(entry));
+    }
+
+private:
+    static constexpr std::size_t kHeldLimit = std::size_t{64} << 20;
+    std::unordered_map<std::string, Entry> entries_;
+    std::size_t held_ = 0;
+};
+
+// A same-document entry: the octets its URI and transforms designate.
+void addSameDocumentEntry(VerificationJob& job, std::string_view value, xmlNodePtr info, CoveredBytes& covered,
+                          KnownEntries& known) {
+    std::string key = ReferenceDigests::keyOf(value, info, std::nullopt);
+    if (const KnownEntries::Entry* earlier = known.find(key)) {
+        if (earlier->failed) {
+            job.error().lastError = earlier->lastError;
+            job.error().code = earlier->code;
+        }
+        if (earlier->octets) covered.add(*earlier->octets);
+        return;
+    }
+    KnownEntries::Entry entry;
+    entry.failed = !job.dereferenceAndTransform(value, info->children);
+    // A failed dereference has recorded why; what octets there are still count.
+    if (job.hasOctets()) {
+        covered.add(job.text());
+        entry.octets.emplace(job.text());
+    }
+    entry.lastError = job.error().lastError;
+    entry.code = job.error().code;
+    known.remember(std::move(key), std::move(entry));
+}
+
+// One HashDataInfo: its data added to what the time-stamp covers.
 bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStampContext& context,
-                        data::Bytes& accumulator) {
+                        CoveredBytes& covered, KnownEntries& known) {
     const std::optional<std::string> uri = attributeText(info, "uri");
     if (!uri) {
         diag::recordErrorCode(job.error(), 0, 461, kMalformedMessage);
@@ -71,9 +127,7 @@ bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStamp
     std::string_view value = trimmedSpace(*uri);
     if (value.empty() || value.front() == '#') {
         while (!value.empty() && value.front() == '#') value.remove_prefix(1);
-        job.dereferenceAndTransform(value, info->children);
-        // A failed dereference has recorded why; what octets there are still count.
-        if (job.hasOctets()) append(accumulator, job.text());
+        addSameDocumentEntry(job, value, info, covered, known);
         return true;
     }
     const std::size_t hash = value.rfind('#');
@@ -82,9 +136,9 @@ bool appendHashDataInfo(VerificationJob& job, xmlNodePtr info, crypto::TimeStamp
     switch (externalKindOf(*uri)) {
         case ExternalKind::Certificate:
         case ExternalKind::Trust:
-            return appendExternal<certs::CertificateRecord>(job, context, documentUrl, fragment, 461, accumulator);
+            return appendExternal<certs::CertificateRecord>(job, context, documentUrl, fragment, 461, covered);
         case ExternalKind::Crl:
-            return appendExternal<certs::CrlRecord>(job, context, documentUrl, fragment, 462, accumulator);
+            return appendExternal<certs::CrlRecord>(job, context, documentUrl, fragment, 462, covered);
         case ExternalKind::Other: break;
     }
     diag::recordErrorCode(job.error(), 0, 463, kExternalMessage, {kExternalDataText});
@@ -130,9 +184,26 @@ std::optional<crypto::FileTime> generationTimeOf(const platform::ByteBlock& elem
 
 }  // namespace
 
+CoveredData::CoveredData(const data::Bytes& bytes) : sha1(crypto::digestOf(bytes.data(), bytes.size(), crypto::CALG_SHA1)) {}
+
+CoveredBytes::CoveredBytes() : stream_(platform::DigestKind::Sha1) {}
+
+void CoveredBytes::add(std::string_view octets) {
+    if (octets.empty() || failed_) return;
+    if (!stream_.update(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size())) failed_ = true;
+    length_ += octets.size();
+}
+
+CoveredData CoveredBytes::finish() {
+    // As for a digest of one block: no bytes is no digest.
+    if (length_ == 0 || failed_ || !stream_.ok()) return CoveredData(std::nullopt);
+    return CoveredData(stream_.finish());
+}
+
 bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampContext& context,
                     std::optional<crypto::FileTime> earlier) {
-    data::Bytes accumulator;
+    CoveredBytes covered;
+    KnownEntries known;
     for (xmlNodePtr child = element->children; child; child = child->next) {
         if (isIgnorable(child)) continue;
         if (child->type != XML_ELEMENT_NODE) {
@@ -140,14 +211,14 @@ bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampC
             return false;
         }
         if (nameIs(child, "HashDataInfo")) {
-            if (!appendHashDataInfo(job, child, context, accumulator)) return false;
+            if (!appendHashDataInfo(job, child, context, covered, known)) return false;
         } else if (nameIs(child, "EncapsulatedTimeStamp")) {
             const std::optional<std::string> token = firstChildText(child);
             if (!token) {
                 diag::recordErrorCode(job.error(), 0, 465, kMalformedMessage);
                 return false;
             }
-            if (verifyTimeStampToken(context, *token, accumulator, earlier)) return true;
+            if (verifyTimeStampToken(context, *token, covered.finish(), earlier)) return true;
             job.error().merge(context.error());
             return false;
         } else {
@@ -159,7 +230,7 @@ bool checkTimeStamp(VerificationJob& job, xmlNodePtr element, crypto::TimeStampC
     return false;
 }
 
-bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view base64, const data::Bytes& data,
+bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view base64, const CoveredData& data,
                           std::optional<crypto::FileTime> earlier) {
     diag::ErrorRecord& error = context.error();
     data::Bytes token;
@@ -202,7 +273,7 @@ bool verifyTimeStampToken(crypto::TimeStampContext& context, std::string_view ba
     return checkTstInfo(context, *content, data);
 }
 
-bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentBytes, const data::Bytes& data) {
+bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentBytes, const CoveredData& data) {
     diag::ErrorRecord& error = context.error();
     context.tstInfo.clear();
     data::Bytes content = contentBytes;
@@ -249,8 +320,7 @@ bool checkTstInfo(crypto::TimeStampContext& context, const data::Bytes& contentB
 
     // The generation time stays set even when the imprint differs: the
     // signer's certificate is still judged at that time.
-    const std::optional<data::Bytes> digest = crypto::digestOf(data.data(), data.size(), crypto::CALG_SHA1);
-    if (!digest || *digest != *imprint) {
+    if (!data.sha1 || *data.sha1 != *imprint) {
         diag::recordErrorCode(error, 0, 1142, kModifiedMessage);
         return false;
     }

@@ -5,6 +5,7 @@
 #include "diagnostics/message_catalogue.h"
 #include "xades/covered_elements.h"
 #include "xades/qualifying_properties.h"
+#include "xades/reference_digests.h"
 #include "xades/signature_info.h"
 #include "xades/signing_time.h"
 #include "xades/xades_texts.h"
@@ -79,8 +80,46 @@ bool readSignatureParts(VerificationJob& job, xmlNodePtr signature, SignaturePar
     return true;
 }
 
+// The digest of the octets a reference's URI and transforms designate; on
+// failure the reasons are recorded and there is none.
+std::optional<data::Bytes> computeReferenceDigest(VerificationJob& job, std::string_view value, xmlNodePtr transforms,
+                                                  const std::optional<std::string>& digestMethod) {
+    if (!job.dereferenceAndTransform(value, transforms)) return std::nullopt;
+
+    const std::optional<crypto::AlgId> algorithm = digestMethod ? algorithmOf(*digestMethod, false) : std::nullopt;
+    if (!algorithm) {
+        record(job, 421, kUnsupportedAlgorithmMessage, {digestMethod.value_or("")});
+        return std::nullopt;
+    }
+    const std::string_view octets = job.text();
+    std::optional<data::Bytes> digest =
+        crypto::digestOf(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size(), *algorithm);
+    if (!digest) record(job, 421, kHashMessage, {diag::kCategoryCrypto});
+    return digest;
+}
+
+// The same digest, worked out once per verification for identical references.
+// A repeated failure records the same entries again, which leaves the text as
+// it is and only brings its codes back to the front.
+std::optional<data::Bytes> referenceDigest(VerificationJob& job, std::string_view value, xmlNodePtr transforms,
+                                           const std::optional<std::string>& digestMethod, ReferenceDigests& known) {
+    std::string key = ReferenceDigests::keyOf(value, transforms, digestMethod);
+    if (const ReferenceDigest* earlier = known.find(key)) {
+        if (!earlier->digest) {
+            job.error().lastError = earlier->lastError;
+            job.error().code = earlier->code;
+        }
+        return earlier->digest;
+    }
+    ReferenceDigest outcome{computeReferenceDigest(job, value, transforms, digestMethod)};
+    outcome.lastError = job.error().lastError;
+    outcome.code = job.error().code;
+    known.remember(std::move(key), outcome);
+    return outcome.digest;
+}
+
 // One Reference: its digest over the octets its URI and transforms designate.
-void checkReference(VerificationJob& job, xmlNodePtr reference) {
+void checkReference(VerificationJob& job, xmlNodePtr reference, ReferenceDigests& known) {
     const std::optional<std::string> uri = attributeText(reference, "URI");
     std::string_view value = uri ? trimmedSpace(*uri) : std::string_view();
     if (!value.empty() && value.front() != '#') {
@@ -120,33 +159,21 @@ void checkReference(VerificationJob& job, xmlNodePtr reference) {
         return;
     }
     if (digestMethodSeen && !digestMethod) record(job, 488, kUnexpectedFormMessage, {kNoAlgorithmText});
-    if (!job.dereferenceAndTransform(value, transforms)) return;
-
-    const std::optional<crypto::AlgId> algorithm = digestMethod ? algorithmOf(*digestMethod, false) : std::nullopt;
-    if (!algorithm) {
-        record(job, 421, kUnsupportedAlgorithmMessage, {digestMethod.value_or("")});
-        return;
-    }
-    const std::string_view octets = job.text();
-    const std::optional<data::Bytes> digest =
-        crypto::digestOf(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size(), *algorithm);
-    if (!digest) {
-        record(job, 421, kHashMessage, {diag::kCategoryCrypto});
-        return;
-    }
-    if (*digest != *digestValue) record(job, 422, kModifiedElementMessage, {value});
+    const std::optional<data::Bytes> digest = referenceDigest(job, value, transforms, digestMethod, known);
+    if (digest && *digest != *digestValue) record(job, 422, kModifiedElementMessage, {value});
 }
 
 // All references of SignedInfo; false for a structural failure.
 bool checkReferences(VerificationJob& job, xmlNodePtr signedInfo) {
     bool structural = true;
+    ReferenceDigests known;
     for (xmlNodePtr child = signedInfo->children; child; child = child->next) {
         if (isIgnorable(child)) continue;
         if (child->type != XML_ELEMENT_NODE) {
             record(job, 483, kMalformedMessage);
             structural = false;
         } else if (nameIs(child, "Reference")) {
-            checkReference(job, child);
+            checkReference(job, child, known);
         } else if (!nameIs(child, "CanonicalizationMethod") && !nameIs(child, "SignatureMethod")) {
             record(job, 484, kMalformedMessage);
             structural = false;

@@ -95,6 +95,7 @@ void XmlDocument::releaseText() {
 }
 
 void XmlDocument::releaseTree() {
+    forgetIds();
     if (tree_ != nullptr) xmlFreeDoc(tree_);
     tree_ = nullptr;
 }
@@ -158,7 +159,20 @@ std::optional<std::string> XmlDocument::textAtPath(std::string_view path) const 
 }
 
 xmlNodePtr XmlDocument::elementByIdInDocument(std::string_view value) const {
-    return elementById(rootElement(), value);
+    // Every reference of a signature looks an element up; a walk of the
+    // whole tree for each would make many references cost quadratic time.
+    if (!idsIndexed_) {
+        forEachId(rootElement(), [this](xmlNodePtr element, std::string&& id) { ids_.try_emplace(std::move(id), element); });
+        idsIndexed_ = true;
+    }
+    while (!value.empty() && value.front() == '#') value.remove_prefix(1);
+    const auto found = ids_.find(std::string(value));
+    return found == ids_.end() ? nullptr : found->second;
+}
+
+void XmlDocument::forgetIds() const {
+    ids_.clear();
+    idsIndexed_ = false;
 }
 
 }  // namespace tessal::xml

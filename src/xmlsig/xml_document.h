@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "diagnostics/error_record.h"
 
@@ -21,10 +23,6 @@ namespace tessal::xml {
 // declarations removed, no XInclude nodes (0xA80A).
 inline constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET | XML_PARSE_NSCLEAN |
                                      XML_PARSE_NOXINCNODE;
-
-// Installs, once per process, the external entity loader that loads nothing,
-// so no parse can pull a local file or a network resource into a document.
-void refuseExternalResources();
 
 // Parses bytes with kParseOptions and the external-resource refusal; the
 // caller owns the result (nothing on failure).
@@ -57,7 +55,11 @@ public:
 
     xmlNodePtr elementAtPath(std::string_view path) const;
     std::optional<std::string> textAtPath(std::string_view path) const;
+    // elementById over the whole tree, answered from an index of the tree's
+    // "id" values made at the first lookup; a tree edited in place after
+    // that must call forgetIds().
     xmlNodePtr elementByIdInDocument(std::string_view value) const;
+    void forgetIds() const;
 
 protected:
     // Replaces this document's record, tree and text with copies of `other`'s,
@@ -71,6 +73,11 @@ protected:
     xmlDocPtr tree_ = nullptr;
     xmlChar* text_ = nullptr;
     int textLength_ = 0;
+
+private:
+    // Each "id" value with the first element in document order that carries it.
+    mutable std::unordered_map<std::string, xmlNodePtr> ids_;
+    mutable bool idsIndexed_ = false;
 };
 
 // The reading conventions, usable on any tree.
@@ -84,6 +91,9 @@ bool isIgnorable(const xmlNode* node);
 // The search by "id" attribute (any letter case) from `start` over its
 // following siblings, depth first; leading '#' characters of the value are dropped.
 xmlNodePtr elementById(xmlNodePtr start, std::string_view value);
+// Calls `visit(element, value)` for every "id" attribute (any letter case)
+// from `start` over its following siblings, in elementById's order.
+void forEachId(xmlNodePtr start, const std::function<void(xmlNodePtr, std::string&&)>& visit);
 // The node itself, else its element descendants depth first.
 xmlNodePtr elementByName(xmlNodePtr node, std::string_view name);
 // `node` if it is an element, else its first following sibling that is one.

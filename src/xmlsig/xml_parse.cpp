@@ -1,6 +1,7 @@
 #include "xmlsig/xml_parse.h"
 
 #include <libxml/SAX2.h>
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
@@ -19,45 +20,70 @@ struct ParserContextFree {
 };
 using OwnedParserContext = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 
-// The parse running on this thread, so the loader can tell which parse asked
-// for an outside resource. Parses of other code (no active parse) are refused
-// all the same, only without the bookkeeping.
-struct ActiveParse {
-    xmlParserCtxtPtr context = nullptr;
-    bool refused = false;
-    std::string resource;
-    int line = 0;
-};
-thread_local ActiveParse* activeParse = nullptr;
-
-class ActiveParseScope {
-public:
-    explicit ActiveParseScope(ActiveParse* parse) : previous_(activeParse) { activeParse = parse; }
-    ~ActiveParseScope() { activeParse = previous_; }
-    ActiveParseScope(const ActiveParseScope&) = delete;
-    ActiveParseScope& operator=(const ActiveParseScope&) = delete;
-
-private:
-    ActiveParse* previous_;
+// What one parse noted beside the parser's own reports; the context's
+// _private points at it while the parse runs.
+struct ParseNotes {
+    // The first external entity the document used: the parse fails with it.
+    std::optional<ParserMessage> refusedEntity;
+    // The first entity reference that no loaded declaration defines (it may
+    // stand in the external subset, which is never read).
+    std::optional<ParserMessage> undeclaredEntity;
 };
 
-// Loads nothing. Any outside resource (an external entity, general or
-// parameter, or the external DTD subset) marks the parse as failed: its
-// content would otherwise silently vanish from the document, and a file read
-// as a DTD would leak through the parser's messages.
-xmlParserInputPtr refusingLoader(const char* url, const char* id, xmlParserCtxtPtr) {
-    ActiveParse* parse = activeParse;
-    if (parse == nullptr) return nullptr;
-    if (!parse->refused) {
-        parse->refused = true;
-        parse->resource = url ? url : (id ? id : "");
-        parse->line = xmlSAX2GetLineNumber(parse->context);
-    }
-    return nullptr;
+ParseNotes& notesOf(void* userData) {
+    return *static_cast<ParseNotes*>(static_cast<xmlParserCtxtPtr>(userData)->_private);
 }
 
+// Stops the parse at an external entity it would otherwise load: its content
+// would silently vanish from the document or pull a local file into it. The
+// wording is that of the parser's own loader for the same failure.
+void refuse(xmlParserCtxtPtr context, const xmlEntity* entity) {
+    ParseNotes& notes = notesOf(context);
+    if (!notes.refusedEntity) {
+        const xmlChar* resource = entity->URI ? entity->URI : (entity->SystemID ? entity->SystemID : entity->ExternalID);
+        notes.refusedEntity = ParserMessage{xmlSAX2GetLineNumber(context),
+                                            std::string("failed to load external entity \"") +
+                                                (resource ? reinterpret_cast<const char*>(resource) : "") + "\"",
+                                            XML_IO_LOAD_ERROR};
+    }
+    xmlStopParser(context);
+}
+
+// The entity a reference names, unless it is an external parsed entity. The
+// lookup comes before libxml2's own, which would load such an entity at once.
+xmlEntityPtr entityUnlessExternal(void* userData, const xmlChar* name) {
+    const auto context = static_cast<xmlParserCtxtPtr>(userData);
+    const xmlEntityPtr declared = context->myDoc ? xmlGetDocEntity(context->myDoc, name) : nullptr;
+    if (declared != nullptr && declared->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY &&
+        (context->inSubset != 0 || xmlGetPredefinedEntity(name) == nullptr)) {
+        refuse(context, declared);
+        return nullptr;
+    }
+    return xmlSAX2GetEntity(userData, name);
+}
+
+xmlEntityPtr parameterEntityUnlessExternal(void* userData, const xmlChar* name) {
+    const xmlEntityPtr declared = xmlSAX2GetParameterEntity(userData, name);
+    if (declared != nullptr && declared->etype == XML_EXTERNAL_PARAMETER_ENTITY) {
+        refuse(static_cast<xmlParserCtxtPtr>(userData), declared);
+        return nullptr;
+    }
+    return declared;
+}
+
+// The external DTD subset is never read: a stored document that names one
+// parses as if it had none, and no file is opened for it.
+void skipExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
+
 // The parser keeps its reports in the context; none goes to standard error.
-void keepSilent(void*, xmlErrorPtr) {}
+// The first entity reference left without a definition is noted.
+void keepSilent(void* userData, xmlErrorPtr error) {
+    if (userData == nullptr || error == nullptr || error->code != XML_WAR_UNDECLARED_ENTITY) return;
+    ParseNotes& notes = notesOf(userData);
+    if (!notes.undeclaredEntity) {
+        notes.undeclaredEntity = ParserMessage{error->line, error->message ? error->message : "", error->code};
+    }
+}
 
 void trimTrailingSpace(std::string& text) {
     const std::size_t end = text.find_last_not_of(" \t\r\n\v\f");
@@ -66,37 +92,32 @@ void trimTrailingSpace(std::string& text) {
 
 }  // namespace
 
-void refuseExternalResources() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        xmlInitParser();
-        xmlSetExternalEntityLoader(refusingLoader);
-    });
-}
-
+// External resources are refused through this parse's own SAX handlers, so
+// libxml2's process-wide entity loader stays as the host program set it (or
+// as libxml2 has it by default) for every parse that is not the component's.
 ParseOutcome parseDocument(const char* data, std::size_t size, bool nulTerminated) {
-    refuseExternalResources();
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { xmlInitParser(); });
     ParseOutcome outcome;
     if (data == nullptr || (!nulTerminated && size > static_cast<std::size_t>(INT_MAX))) return outcome;
     OwnedParserContext context(xmlNewParserCtxt());
     if (!context) return outcome;
+    ParseNotes notes;
+    context->_private = &notes;
+    context->userData = context.get();
     context->sax->serror = keepSilent;
+    context->sax->externalSubset = skipExternalSubset;
+    context->sax->getEntity = entityUnlessExternal;
+    context->sax->getParameterEntity = parameterEntityUnlessExternal;
 
-    ActiveParse parse;
-    parse.context = context.get();
-    {
-        ActiveParseScope scope(&parse);
-        const xmlDocPtr doc =
-            nulTerminated
-                ? xmlCtxtReadDoc(context.get(), reinterpret_cast<const xmlChar*>(data), nullptr, nullptr, kParseOptions)
-                : xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, nullptr, kParseOptions);
-        outcome.doc.reset(doc);
-    }
-    if (parse.refused) {
-        // The wording of the parser's own loader for the same failure.
+    const xmlDocPtr doc =
+        nulTerminated
+            ? xmlCtxtReadDoc(context.get(), reinterpret_cast<const xmlChar*>(data), nullptr, nullptr, kParseOptions)
+            : xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, nullptr, kParseOptions);
+    outcome.doc.reset(doc);
+    if (notes.refusedEntity || notes.undeclaredEntity) {
         outcome.doc.reset();
-        outcome.message = ParserMessage{parse.line, "failed to load external entity \"" + parse.resource + "\"",
-                                        XML_IO_LOAD_ERROR};
+        outcome.message = notes.refusedEntity ? notes.refusedEntity : notes.undeclaredEntity;
         return outcome;
     }
     const xmlError* last = xmlCtxtGetLastError(context.get());

@@ -67,6 +67,17 @@ xmlNodePtr elementById(xmlNodePtr start, std::string_view value) {
     return nullptr;
 }
 
+void forEachId(xmlNodePtr start, const std::function<void(xmlNodePtr, std::string&&)>& visit) {
+    for (xmlNodePtr node = start; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+            if (!isIdName(attr->name)) continue;
+            if (std::optional<std::string> content = contentOf(attr->children)) visit(node, std::move(*content));
+        }
+        forEachId(node->children, visit);
+    }
+}
+
 xmlNodePtr elementByName(xmlNodePtr node, std::string_view name) {
     if (node == nullptr) return nullptr;
     if (nameIs(node, name)) return node;

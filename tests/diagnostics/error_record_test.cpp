@@ -91,4 +91,33 @@ TEST(ErrorRecordText, MergePutsTheCalleesTextInFrontAndTakesItsCodes) {
     EXPECT_NE(caller.text.str().find(callee.text.str()), std::string::npos);
 }
 
+TEST(ErrorRecordText, ManyEntriesStayNewestFirstWithOneCopyEach) {
+    // A document with tens of thousands of failing references records as
+    // many entries; each append must not rescan or move the whole text.
+    constexpr int kEntries = 40000;
+    ErrorRecord r;
+    for (int i = 0; i < kEntries; ++i) {
+        recordErrorCode(r, 0, 420, 57, {std::to_string(i)});
+        recordErrorCode(r, 0, 420, 57, {std::to_string(i / 2)});  // every value is recorded again
+    }
+    const std::string& text = r.text.str();
+    const auto entry = [](int value) {
+        return utf8Encode(formatEntry(0, errorCode(420, 57), 57, {std::to_string(value)}));
+    };
+    EXPECT_EQ(text.find(entry(kEntries - 1)), 0u);
+    EXPECT_EQ(text.rfind(entry(0)), text.size() - entry(0).size());
+    std::size_t count = 0;
+    for (std::size_t at = text.find(";\r\n"); at != std::string::npos; at = text.find(";\r\n", at + 1)) ++count;
+    EXPECT_EQ(count, static_cast<std::size_t>(kEntries));
+    EXPECT_EQ(r.text.size(), text.size());
+}
+
+TEST(ErrorRecordText, AssembledTextKnowsItsEntries) {
+    ErrorRecord r;
+    recordErrorCode(r, 0, 10, 30);
+    ErrorRecord copy{0, 0, Utf8Text(r.text.str())};
+    recordErrorCode(copy, 0, 10, 30);
+    EXPECT_EQ(copy.text, r.text);
+}
+
 }  // namespace

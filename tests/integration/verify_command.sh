@@ -55,7 +55,8 @@ member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }
 
 # --- valid signatures: the signer's subject, through the command and the member
 for f in signed.xml signed-pkcs1.xml signed-sha256.xml signed-reversed.xml signed-timestamp.xml \
-    signed-archive.xml signed-external-cert.xml qpref-uppercase.xml signed-digest-only.xml; do
+    signed-archive.xml signed-external-cert.xml qpref-uppercase.xml signed-digest-only.xml signed-doctype.xml \
+    signed-many-entries.xml; do
     verify "$f"
     check "verify $f exits 0" equals "$RC" 0
     check "verify $f prints the subject" equals "$OUT" "$subject"
@@ -71,6 +72,13 @@ check "tampered content is reported as modified" contains "$ERR" "neleistinai mo
 check "nothing on stdout for a failure" equals "$OUT" ""
 member tampered.xml
 check "verifyXmlSign reports tampered content" contains "$ERR" "neleistinai modifikuotas"
+
+# The external DTD subset is not read; an external entity the content uses is refused.
+verify entity-content.xml
+check "external entity in the content fails" equals "$RC" 1
+check "external entity in the content: the parse failure" contains "$ERR" "failed to load external entity"
+check "external entity in the content: place 301, message 49" contains "$ERR" "70301049"
+check "external entity in the content: nothing of the file read" bash -c '! grep -q "ELEMENT" <<< "$1"' _ "$ERR"
 
 verify tampered-digest.xml
 check "altered properties digest fails" equals "$RC" 1

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "digests/digest_algorithms.h"
 #include "pki/store_lock.h"
 #include "xades/signature_info.h"
 
@@ -96,6 +97,45 @@ TEST(VerificationStructure, SignedInfoWithoutMethodsMarksTheContentChanged) {
     EXPECT_TRUE(has(run, 483, 81)) << run.text;
     EXPECT_TRUE(has(run, 484, 81));
     EXPECT_EQ(run.info.contentChanged, 1u);
+}
+
+std::string sha1Base64(const std::string& octets) {
+    std::string out;
+    crypto::digestBase64(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size(), out);
+    return out;
+}
+
+// A Reference over the data of `uri` after `transforms`, with a SHA-1 digest value.
+std::string reference(const std::string& uri, const std::string& transforms, const std::string& digest) {
+    return "<Reference URI=\"" + uri + "\"><Transforms>" + transforms +
+           "</Transforms><DigestMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/><DigestValue>" + digest +
+           "</DigestValue></Reference>";
+}
+
+TEST(VerificationReferences, ThousandsOfIdenticalReferencesAreCheckedAsOneButEachDifferentOneOnItsOwn) {
+    const std::string enveloped = "<Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>";
+    const std::string filter =
+        "<Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\"><XPath>not(self::b)</XPath></Transform>";
+    const std::string whole = sha1Base64("<EDoc><Msg Id=\"m\"><a>1</a><b>2</b></Msg></EDoc>");
+    const std::string filtered = sha1Base64("<EDoc><Msg Id=\"m\"><a>1</a>2</Msg></EDoc>");
+    const std::string message = sha1Base64("<Msg Id=\"m\"><a>1</a><b>2</b></Msg>");
+    std::string references;
+    for (int i = 0; i < 5000; ++i) {
+        references += reference("", enveloped, whole);
+        references += reference("#m", "", message);
+    }
+    // The same URI with more transforms, and a wrong value among the repeats.
+    references += reference("", enveloped + filter, filtered);
+    references += reference("#m", "", whole);
+    const Outcome run = verifyText(std::string("<EDoc><Msg Id=\"m\"><a>1</a><b>2</b></Msg><Signature ") + kDs +
+                                   "><SignedInfo>" + references + "</SignedInfo></Signature></EDoc>");
+    EXPECT_FALSE(run.ok);
+    const std::string modified = std::to_string(diag::errorCode(422, 58));
+    const std::size_t first = run.text.find(modified);
+    ASSERT_NE(first, std::string::npos) << run.text.substr(0, 2000);
+    EXPECT_EQ(run.text.find(modified, first + 1), std::string::npos) << run.text.substr(0, 2000);
+    EXPECT_NE(run.text.find("elementas \"m\" neleistinai"), std::string::npos) << run.text.substr(0, 2000);
+    EXPECT_FALSE(has(run, 420, 57));
 }
 
 }  // namespace

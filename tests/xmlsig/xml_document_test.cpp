@@ -3,6 +3,7 @@
 #include "xmlsig/xml_document.h"
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <atomic>
 #include <string>
@@ -58,7 +59,7 @@ TEST(XmlDocumentParse, ReparseDropsTheEarlierTreeAndText) {
 TEST(XmlDocumentParse, ParserMessagesStayOffStandardError) {
     testing::internal::CaptureStderr();
     for (const std::string input : {"<a><b></a>", "<?xml version=\"1.0\" encoding=\"no-such\"?><a/>",
-                                    "<a>\xC3\x28</a>", "<!DOCTYPE a SYSTEM \"/nonexistent.dtd\"><a/>"}) {
+                                    "<a>\xC3\x28</a>", "<!DOCTYPE a SYSTEM \"/nonexistent.dtd\"><a>&undeclared;</a>"}) {
         EXPECT_TRUE(Parsed(input).doc.failed()) << input;
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -149,10 +150,72 @@ TEST_F(XmlOutsideResources, ParameterEntitiesAndNonDtdFilesLeakNothing) {
     EXPECT_EQ(parameter.doc.error().code, diag::errorCode(301, 49));
     EXPECT_EQ(parameter.errorText().find("TOP-SECRET"), std::string::npos);
 
-    // Read as a DTD, a file that is none would show up in the parser's messages.
+    // The external subset is never read, so a file that is no DTD cannot
+    // show up in the parser's messages either.
     Parsed notDtd("<!DOCTYPE r SYSTEM \"" + secretPath() + "\"><r/>");
-    EXPECT_EQ(notDtd.doc.error().code, diag::errorCode(301, 49));
-    EXPECT_EQ(notDtd.errorText().find("TOP-SECRET"), std::string::npos) << notDtd.errorText();
+    EXPECT_FALSE(notDtd.doc.failed()) << notDtd.errorText();
+}
+
+TEST_F(XmlOutsideResources, AnExternalEntityReachedThroughAnInternalOneIsRefused) {
+    const std::string path = secretPath();
+    for (const std::string& use : {std::string("<r>&a;</r>"), std::string("<r v=\"&a;\"/>")}) {
+        Parsed nested("<!DOCTYPE r [<!ENTITY x SYSTEM \"" + path + "\"><!ENTITY a \"in &x; out\">]>" + use);
+        EXPECT_EQ(nested.doc.error().code, diag::errorCode(301, 49)) << use;
+        EXPECT_EQ(nested.errorText().find("TOP-SECRET"), std::string::npos) << nested.errorText();
+    }
+}
+
+TEST_F(XmlOutsideResources, EntitiesTheUnreadSubsetWouldDeclareFail) {
+    // Content that uses an entity the external subset might declare would
+    // otherwise lose that text silently.
+    const std::string dtd = dir.file("names.dtd");
+    test::writeWholeFile(dtd, "<!ENTITY who \"Vilnius\">");
+    Parsed used("<!DOCTYPE r SYSTEM \"" + dtd + "\"><r>&who;</r>");
+    EXPECT_EQ(used.doc.error().code, diag::errorCode(301, 49));
+    EXPECT_NE(used.errorText().find("Entity 'who' not defined"), std::string::npos) << used.errorText();
+}
+
+// A host program's loader that counts what reaches it and hands it on.
+std::atomic<int> hostLoads{0};
+xmlExternalEntityLoader loaderBeforeHost = nullptr;
+xmlParserInputPtr countingHostLoader(const char* url, const char* id, xmlParserCtxtPtr context) {
+    ++hostLoads;
+    return loaderBeforeHost(url, id, context);
+}
+
+TEST_F(XmlOutsideResources, HostProgramParsesAreLeftAsLibxmlHasThem) {
+    const std::string dtd = dir.file("host.dtd");
+    test::writeWholeFile(dtd, "<!ATTLIST r from CDATA \"dtd\">");
+    const std::string entityFile = dir.file("host-entity.xml");
+    test::writeWholeFile(entityFile, entityDocument());
+    const std::string dtdFile = dir.file("host-dtd.xml");
+    test::writeWholeFile(dtdFile, "<!DOCTYPE r SYSTEM \"" + dtd + "\"><r/>");
+
+    loaderBeforeHost = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(countingHostLoader);
+    hostLoads = 0;
+    // The component's parses neither fetch anything nor go through the process's loader.
+    Parsed entity(entityDocument());
+    EXPECT_EQ(entity.doc.error().code, diag::errorCode(301, 49));
+    Parsed parameter("<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;]><r/>");
+    EXPECT_EQ(parameter.doc.error().code, diag::errorCode(301, 49));
+    Parsed inAttribute("<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secretPath() + "\">]><r a=\"&x;\"/>");
+    EXPECT_EQ(inAttribute.doc.error().code, diag::errorCode(301, 49));
+    Parsed withDtd("<!DOCTYPE r SYSTEM \"" + dtd + "\"><r/>");
+    EXPECT_FALSE(withDtd.doc.failed());
+    EXPECT_EQ(hostLoads.load(), 0);
+
+    // The host's own parses load what their documents name, as libxml2 does.
+    OwnedDoc hostEntity(xmlReadFile(entityFile.c_str(), nullptr, XML_PARSE_NOENT));
+    ASSERT_NE(hostEntity, nullptr);
+    OwnedBlock content(xmlNodeGetContent(xmlDocGetRootElement(hostEntity.get())));
+    EXPECT_STREQ(reinterpret_cast<const char*>(content.get()), "TOP-SECRET-VALUE");
+    OwnedDoc hostDtd(xmlReadFile(dtdFile.c_str(), nullptr, XML_PARSE_DTDATTR));
+    ASSERT_NE(hostDtd, nullptr);
+    OwnedBlock from(xmlGetProp(xmlDocGetRootElement(hostDtd.get()), BAD_CAST "from"));
+    EXPECT_STREQ(reinterpret_cast<const char*>(from.get()), "dtd");
+    EXPECT_EQ(hostLoads.load(), 4);  // each file, then the entity or DTD it names
+    xmlSetExternalEntityLoader(loaderBeforeHost);
 }
 
 TEST_F(XmlOutsideResources, RefusalOnOneThreadDoesNotFailAnother) {

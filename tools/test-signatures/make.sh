@@ -27,6 +27,9 @@
 #   signed-archive.xml     signed-timestamp.xml's signature with two ArchiveTimeStamps
 #                          as well: the first over the SignatureValue, the second
 #                          over the SignatureValue followed by the SignedProperties
+#   signed-many-entries.xml signed-timestamp.xml's signature with an ArchiveTimeStamp
+#                          of 3000 HashDataInfo entries, each the whole document
+#                          without the signature
 #   tampered-archive.xml   a valid SignatureTimeStamp and an ArchiveTimeStamp whose
 #                          token is over other bytes
 #   external-other.xml     a SignatureTimeStamp that also names a document on an
@@ -46,6 +49,11 @@
 #   timestamp-elsewhere.xml signed.xml with signed-timestamp.xml's genuine token,
 #                          whose HashDataInfo names a copy of that other
 #                          signature's SignatureValue placed in the unsigned properties
+#   signed-doctype.xml     signed.xml's form with a DOCTYPE naming an external DTD
+#                          subset (edoc.dtd, written beside it; it declares
+#                          nothing that changes the canonical form)
+#   entity-content.xml     signed-doctype.xml whose message text uses an external
+#                          entity declared in an internal subset (not signed anew)
 # and with SERVICE_URL:
 #   signed-external-cert.xml an ArchiveTimeStamp over the certificate service's
 #                          answer for the signer (a reference without "#", so the
@@ -130,7 +138,9 @@ template() {
         sigmethod=${DS}rsa-sha1
         digest=${DS}sha1
     fi
-    printf '<?xml version="1.0" encoding="UTF-8"?>\n<EDoc>'
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n'
+    if [ -n "${DOCTYPE:-}" ]; then printf '%s\n' "$DOCTYPE"; fi
+    printf '<EDoc>'
     message
     printf '<Signature Id="DS_%s" xmlns="%s">' "$id" "$DS"
     printf '<SignedInfo><CanonicalizationMethod Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
@@ -195,6 +205,13 @@ sign signer sha256 "$OUT/signed-sha256.xml"; written signed-sha256.xml
 sign signer-revoked sha1 "$OUT/signed-revoked.xml"; written signed-revoked.xml
 sign signer-foreign sha1 "$OUT/signed-foreign.xml"; written signed-foreign.xml
 sign signer-no-code sha1 "$OUT/signed-no-code.xml"; written signed-no-code.xml
+
+printf '<!ELEMENT EDoc ANY>\n' > "$WORK/edoc.dtd"
+cp "$WORK/edoc.dtd" "$OUT/edoc.dtd"
+DOCTYPE='<!DOCTYPE EDoc SYSTEM "edoc.dtd">' sign signer sha1 "$OUT/signed-doctype.xml"; written signed-doctype.xml
+cp "$OUT/signed-doctype.xml" "$OUT/entity-content.xml"
+edit "$OUT/entity-content.xml" 's = s.replace("<!DOCTYPE EDoc SYSTEM \"edoc.dtd\">", "<!DOCTYPE EDoc SYSTEM \"edoc.dtd\" [<!ENTITY who SYSTEM \"edoc.dtd\">]>", 1).replace("UAB ", "&who;", 1)'
+written entity-content.xml
 
 # Signature value least significant byte first; xmlsec1 cannot read this
 # order, so the check is that reversing it back gives the verified file's value.
@@ -333,6 +350,39 @@ stamp_checked "$WORK/sv-sp.bin" "$WORK/archive2.der"
 with_unsigned "$OUT/signed-archive.xml" \
     "$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/archive1.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/archive2.der" "#$sv_id" "#$sp_id")"
 written signed-archive.xml
+
+# An archive time-stamp whose 3000 HashDataInfo entries each name the whole
+# document without the signature (URI "#" and the enveloped-signature
+# transform); its token covers that many copies of those octets.
+python3 - "$WORK/ts-signed.xml" > "$WORK/unsigned-doc.xml" <<'PY'
+import sys, re
+s = open(sys.argv[1], encoding="utf-8").read()
+sys.stdout.write(re.sub(r"<Signature .*</Signature>", "", s, count=1, flags=re.S))
+PY
+xmllint --c14n "$WORK/unsigned-doc.xml" > "$WORK/unsigned-doc.c14n"
+python3 - "$WORK/unsigned-doc.c14n" "$WORK/many.bin" <<'PY'
+import sys
+open(sys.argv[2], "wb").write(open(sys.argv[1], "rb").read() * 3000)
+PY
+stamp_checked "$WORK/many.bin" "$WORK/many.der"
+time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id" > "$WORK/many-unsigned.xml"
+python3 - "$DS" "$(b64 "$WORK/many.der")" >> "$WORK/many-unsigned.xml" <<'PY'
+import sys
+entry = '<HashDataInfo uri="#"><Transforms><Transform Algorithm="%senveloped-signature"/></Transforms></HashDataInfo>' % sys.argv[1]
+sys.stdout.write("<ArchiveTimeStamp>%s<EncapsulatedTimeStamp>%s</EncapsulatedTimeStamp></ArchiveTimeStamp>" % (entry * 3000, sys.argv[2]))
+PY
+cp "$WORK/ts-signed.xml" "$OUT/signed-many-entries.xml"
+python3 - "$OUT/signed-many-entries.xml" "$WORK/many-unsigned.xml" <<'PY'
+import sys
+path, unsigned = sys.argv[1], open(sys.argv[2], encoding="utf-8").read()
+s = open(path, encoding="utf-8").read()
+s = s.replace("</SignedProperties></QualifyingProperties>",
+    "</SignedProperties><UnsignedProperties><UnsignedSignatureProperties>" + unsigned +
+    "</UnsignedSignatureProperties></UnsignedProperties></QualifyingProperties>", 1)
+open(path, "w", encoding="utf-8").write(s)
+PY
+verify "$OUT/signed-many-entries.xml" signer
+written signed-many-entries.xml
 
 # The archive token over the SignatureValue octets followed by a line feed.
 with_unsigned "$OUT/tampered-archive.xml" \
