@@ -220,7 +220,13 @@ bool checkQualifyingProperties(xmlNodePtr keyInfo, VerificationJob& job, xmlNode
         crypto::TimeStampContext context;
         if (checkTimeStamp(job, element, context, earlier)) {
             job.archiveTimeStampContexts.push_back(context);
-            earlier = job.archiveTimeStampContexts.back().generationTime;
+            // The next stamp's authority is judged at this stamp's time, and
+            // without its revocation, only when this stamp is over this
+            // signature: a genuine token over other data, added to the
+            // unsigned properties by anyone, vouches for nothing here.
+            if (timeStampCovers(job, element, covered.signatureValue)) {
+                earlier = job.archiveTimeStampContexts.back().generationTime;
+            }
         } else {
             ok = false;
         }

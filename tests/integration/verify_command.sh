@@ -200,6 +200,11 @@ if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
     page signed-external-cert.xml
     check "page: signature with a stamped service answer verifies" equals "$OUT" "$subject"
     [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+    # A revoked authority's signature time-stamp is not excused by an
+    # archive time-stamp that covers some other part of the signature.
+    page archive-elsewhere.xml
+    check "page: revoked stamp authority fails" equals "$RC" 1
+    check "page: the stamp authority is reported" contains "$ERR" "Klaida tikrinant laiko žymos išdavėjo sertifikatą : 71117087"
     page signed-revoked.xml
     check "page: revoked signer fails" equals "$RC" 1
     check "page: revoked signer is reported" contains "$ERR" "Sertifikatas atšauktas"

@@ -15,9 +15,10 @@
 #   signer-revoked             listed in the issuing CA's CRL
 #   foreign-ca, signer-foreign issued by an organisation that is not ours
 #   tsa                        time-stamp authority (extended key usage timeStamping)
+#   tsa-revoked                a second time-stamp authority, listed in the issuing CA's CRL
 #   issuing-ca-markup, signer-markup  a CA of the organisation whose name holds
 #                              the XML markup characters & < > " and a valid signer it issued
-# plus OUT/tsa.cnf for `openssl ts -reply` and OUT/user-code.txt.
+# plus OUT/tsa.cnf and OUT/tsa-revoked.cnf for `openssl ts -reply`, and OUT/user-code.txt.
 set -euo pipefail
 OUT="${1:?usage: mint.sh OUT}"
 mkdir -p "$OUT"/{certs,crls,keys,ca}
@@ -107,7 +108,9 @@ issue issuing-ca signer-expired "/C=LT/O=UAB Ąžuolynas/CN=Senas Signataras/UID
 issue issuing-ca signer-not-yet-valid "/C=LT/O=UAB Ąžuolynas/CN=Būsimas Signataras/UID=$USER_CODE" signer 20990101000000Z 21000101000000Z
 issue issuing-ca signer-revoked "/C=LT/O=UAB Ąžuolynas/CN=Atšauktas Signataras/UID=$USER_CODE" signer
 issue issuing-ca tsa "$ORG/CN=Norvata Keldas Time-Stamping Authority" tsa
+issue issuing-ca tsa-revoked "$ORG/CN=Norvata Keldas Revoked Time-Stamping Authority" tsa
 openssl ca -batch -config "$OUT/ca/issuing-ca/ca.cnf" -revoke "$OUT/certs/signer-revoked.pem" -crl_reason keyCompromise 2>/dev/null
+openssl ca -batch -config "$OUT/ca/issuing-ca/ca.cnf" -revoke "$OUT/certs/tsa-revoked.pem" -crl_reason keyCompromise 2>/dev/null
 self_signed foreign-ca "/C=LT/O=Kita Organizacija/CN=Kita Root CA"
 issue foreign-ca signer-foreign "/C=LT/O=UAB Ąžuolynas/CN=Svetimas Signataras/UID=$USER_CODE" signer
 issue root-ca issuing-ca-markup '/C=LT/O=Norvata & Keldas <Bandymai>/CN=Norvata & Keldas "Žymių" CA' subca
@@ -137,6 +140,10 @@ ess_cert_id_chain = no
 other_policies = 1.2.3.4.2
 CNF
 echo 01 > "$OUT/ca/tsa-serial"
+# The revoked authority signs with the same settings and its own key.
+sed -e "s|certs/tsa.pem|certs/tsa-revoked.pem|" -e "s|keys/tsa.key|keys/tsa-revoked.key|" \
+    -e "s|ca/tsa-serial|ca/tsa-revoked-serial|" "$OUT/tsa.cnf" > "$OUT/tsa-revoked.cnf"
+echo 01 > "$OUT/ca/tsa-revoked-serial"
 echo "$USER_CODE" > "$OUT/user-code.txt"
 rm -f "$OUT"/ca/*.csr
 echo "minted test PKI in $OUT"

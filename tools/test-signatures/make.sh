@@ -49,6 +49,8 @@
 #   timestamp-elsewhere.xml signed.xml with signed-timestamp.xml's genuine token,
 #                          whose HashDataInfo names a copy of that other
 #                          signature's SignatureValue placed in the unsigned properties
+#   archive-elsewhere.xml  a SignatureTimeStamp of the revoked authority and an
+#                          ArchiveTimeStamp over the SignedProperties alone
 #   signed-doctype.xml     signed.xml's form with a DOCTYPE naming an external DTD
 #                          subset (edoc.dtd, written beside it; it declares
 #                          nothing that changes the canonical form)
@@ -388,6 +390,17 @@ written signed-many-entries.xml
 with_unsigned "$OUT/tampered-archive.xml" \
     "$(time_stamp SignatureTimeStamp "$WORK/token.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/other.der" "#$sv_id")"
 written tampered-archive.xml
+
+# A signature time-stamp of the revoked authority, followed by a genuine
+# archive time-stamp over the SignedProperties alone: it covers no part of
+# this signature's value, so it must not excuse the authority's revocation.
+openssl ts -query -data "$WORK/sigvalue.c14n" -sha1 -cert -out "$WORK/revoked.tsq" 2>/dev/null
+openssl ts -reply -config "$PKI/tsa-revoked.cnf" -queryfile "$WORK/revoked.tsq" -token_out \
+    -out "$WORK/revoked-tsa.der" 2>"$WORK/ts.log" || { cat "$WORK/ts.log" >&2; exit 1; }
+stamp_checked "$WORK/signedprops.c14n" "$WORK/archive-props.der"
+with_unsigned "$OUT/archive-elsewhere.xml" \
+    "$(time_stamp SignatureTimeStamp "$WORK/revoked-tsa.der" "#$sv_id")$(time_stamp ArchiveTimeStamp "$WORK/archive-props.der" "#$sp_id")"
+written archive-elsewhere.xml
 
 # Time-stamped data drawn from an address that serves neither certificates nor CRLs.
 with_unsigned "$OUT/external-other.xml" \
