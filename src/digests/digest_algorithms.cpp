@@ -78,4 +78,26 @@ bool digestHex(const std::uint8_t* data, std::size_t size, std::string& out, Alg
     return digest && data::hexEncode(*digest, out);
 }
 
+DigestFeed::DigestFeed(AlgId algId) {
+    if (const auto kind = digestKindOf(algId)) stream_.emplace(*kind);
+}
+
+void DigestFeed::add(const std::uint8_t* data, std::size_t size) {
+    if (!stream_ || size == 0) return;
+    fed_ += size;
+    stream_->update(data, size);  // a failure leaves the stream unusable, and finish says so
+}
+
+std::function<bool(const std::uint8_t*, std::size_t)> DigestFeed::receiver() {
+    return [this](const std::uint8_t* data, std::size_t size) {
+        add(data, size);
+        return true;
+    };
+}
+
+std::optional<data::Bytes> DigestFeed::finish() {
+    if (!stream_ || fed_ == 0) return std::nullopt;
+    return stream_->finish();
+}
+
 }  // namespace tessal::crypto

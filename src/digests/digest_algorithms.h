@@ -4,6 +4,7 @@
 // signatures, and the stateless digest of a byte block.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,5 +53,21 @@ std::optional<data::Bytes> digestOf(const std::uint8_t* data, std::size_t size, 
 // digest fails.
 bool digestBase64(const std::uint8_t* data, std::size_t size, std::string& out, AlgId algId = CALG_SHA1);
 bool digestHex(const std::uint8_t* data, std::size_t size, std::string& out, AlgId algId = CALG_SHA1);
+
+// The digest of octets fed piece by piece as they are produced, so that they
+// are never held whole (canonical output streamed from a tree).
+class DigestFeed {
+public:
+    explicit DigestFeed(AlgId algId);
+    void add(const std::uint8_t* data, std::size_t size);
+    // A receiver of octets that adds them here; it never refuses any.
+    std::function<bool(const std::uint8_t*, std::size_t)> receiver();
+    // What digestOf gives for all the octets fed together.
+    std::optional<data::Bytes> finish();
+
+private:
+    std::optional<platform::DigestStream> stream_;
+    std::size_t fed_ = 0;
+};
 
 }  // namespace tessal::crypto

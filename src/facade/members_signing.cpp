@@ -120,6 +120,9 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
             }
 
             facade::traceObject(s, u"Tikrinamas XML parašas");
+            // The signed text is all that is left to use: its tree goes before
+            // the check parses the text again, so two trees are never held.
+            job.releaseTree();
             const std::string_view signedText = job.text();
             xml::VerificationJob check(signedText.data(), signedText.size(), nullptr, nullptr);
             if (!xml::verifySignature(check)) {

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kNoSignerMessage = 61;
 constexpr int kBadDocumentMessage = 88;
-constexpr int kLoadMessage = 83;
 constexpr int kHashMessage = 2;
 constexpr int kPropertiesMessage = 62;
 constexpr int kSignedInfoMessage = 63;
@@ -108,6 +107,23 @@ std::optional<std::string> digestBase64Of(std::string_view octets, crypto::AlgId
     return out;
 }
 
+// The current data canonicalised (inclusive) where it stands, straight into
+// the digest, never held whole; places 402 and 403 on failure.
+std::optional<std::string> canonicalDigestBase64(SignatureJob& job, crypto::AlgId algId) {
+    crypto::DigestFeed feed(algId);
+    if (!job.canonicaliseInto(kC14nInclusive, feed.receiver())) {
+        fail(job, 402, kBadDocumentMessage);
+        return std::nullopt;
+    }
+    const std::optional<data::Bytes> digest = feed.finish();
+    std::string out;
+    if (!digest || !data::base64Encode(*digest, out)) {
+        fail(job, 403, kHashMessage, {diag::kCategoryCrypto});
+        return std::nullopt;
+    }
+    return out;
+}
+
 // Makes an EDoc root the parent of the document's root unless it is one.
 void wrapInEDoc(xmlDocPtr tree) {
     xmlNodePtr root = xmlDocGetRootElement(tree);
@@ -175,11 +191,9 @@ bool createSignature(SignatureJob& job) {
     wrapInEDoc(job.tree());
     xmlNodePtr root = job.rootElement();
 
-    if (!job.workOnDocumentCopy()) return fail(job, 401, kBadDocumentMessage);
-    if (!job.ensureTree()) return fail(job, 416, kLoadMessage);
-    if (!job.canonicalise(kC14nInclusive)) return fail(job, 402, kBadDocumentMessage);
-    const std::optional<std::string> documentDigest = digestBase64Of(job.text(), algorithm);
-    if (!documentDigest) return fail(job, 403, kHashMessage, {diag::kCategoryCrypto});
+    if (!job.viewDocument()) return fail(job, 401, kBadDocumentMessage);
+    const std::optional<std::string> documentDigest = canonicalDigestBase64(job, algorithm);
+    if (!documentDigest) return false;
 
     // Every value below is escaped once here: the issuer name in particular
     // comes from the certificate and may hold "&", "<" or quotes.

@@ -84,16 +84,18 @@ bool readSignatureParts(VerificationJob& job, xmlNodePtr signature, SignaturePar
 // failure the reasons are recorded and there is none.
 std::optional<data::Bytes> computeReferenceDigest(VerificationJob& job, std::string_view value, xmlNodePtr transforms,
                                                   const std::optional<std::string>& digestMethod) {
-    if (!job.dereferenceAndTransform(value, transforms)) return std::nullopt;
-
     const std::optional<crypto::AlgId> algorithm = digestMethod ? algorithmOf(*digestMethod, false) : std::nullopt;
     if (!algorithm) {
+        // The transforms still run first, so their failures are reported before the algorithm's.
+        if (!job.dereferenceAndTransform(value, transforms)) return std::nullopt;
         record(job, 421, kUnsupportedAlgorithmMessage, {digestMethod.value_or("")});
         return std::nullopt;
     }
-    const std::string_view octets = job.text();
-    std::optional<data::Bytes> digest =
-        crypto::digestOf(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size(), *algorithm);
+    // The canonical octets go into the digest as they are produced.
+    crypto::DigestFeed feed(*algorithm);
+    const OctetSink sink = feed.receiver();
+    if (!job.dereferenceAndTransform(value, transforms, &sink)) return std::nullopt;
+    std::optional<data::Bytes> digest = feed.finish();
     if (!digest) record(job, 421, kHashMessage, {diag::kCategoryCrypto});
     return digest;
 }

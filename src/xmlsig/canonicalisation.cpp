@@ -5,6 +5,7 @@
 #include <libxml/c14n.h>
 
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <utility>
 
@@ -29,6 +30,49 @@ constexpr std::array<MethodEntry, 4> kMethods = {{
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+int modeOf(CanonicalMethod method) { return method.exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0; }
+
+// A node is visible unless it, or the element it belongs to, lies under a
+// hidden node. Namespace nodes are not xmlNode and have no parent link of
+// their own: their element comes as `parent`.
+int isOutsideHidden(void* data, xmlNodePtr node, xmlNodePtr parent) {
+    const auto& hidden = *static_cast<const std::span<const xmlNodePtr>*>(data);
+    if (node == nullptr) return 1;
+    const xmlNode* walk = node->type == XML_NAMESPACE_DECL ? parent : node;
+    for (; walk != nullptr; walk = walk->parent) {
+        if (std::find(hidden.begin(), hidden.end(), walk) != hidden.end()) return 0;
+    }
+    return 1;
+}
+
+// Runs the canonicalisation into `buffer`; without hidden nodes libxml2
+// walks the whole document without asking about each node.
+bool canonicaliseExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method,
+                        xmlOutputBufferPtr buffer) {
+    std::span<const xmlNodePtr> hiddenNodes = hidden;
+    const xmlC14NIsVisibleCallback visible = hidden.empty() ? nullptr : isOutsideHidden;
+    return xmlC14NExecute(doc, visible, hidden.empty() ? nullptr : &hiddenNodes, modeOf(method), nullptr,
+                          method.withComments ? 1 : 0, buffer) >= 0;
+}
+
+// The output buffer's write callback: every block goes to the sink at once.
+struct StreamTarget {
+    const OctetSink* sink;
+    long written = 0;
+    bool stopped = false;
+};
+
+int writeToSink(void* context, const char* data, int length) {
+    auto& target = *static_cast<StreamTarget*>(context);
+    if (length <= 0) return 0;
+    if (!(*target.sink)(reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(length))) {
+        target.stopped = true;
+        return -1;
+    }
+    target.written += length;
+    return length;
+}
+
 }  // namespace
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
@@ -47,11 +91,39 @@ CanonicalOctets canonicalOctets(xmlDocPtr doc, xmlNodeSetPtr nodes, CanonicalMet
     if (doc == nullptr) return {};
     xmlChar* out = nullptr;
     // No prefix list: an InclusiveNamespaces child of a transform is not read.
-    const int length = xmlC14NDocDumpMemory(doc, nodes, method.exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
-                                            nullptr, method.withComments ? 1 : 0, &out);
+    const int length = xmlC14NDocDumpMemory(doc, nodes, modeOf(method), nullptr, method.withComments ? 1 : 0, &out);
     OwnedBlock block(out);
     if (length <= 0 || !block) return {};
     return {std::move(block), length};
+}
+
+CanonicalOctets octetsOfBuffer(xmlOutputBufferPtr buffer) {
+    const std::size_t size = xmlOutputBufferGetSize(buffer);
+    if (size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
+    const int length = static_cast<int>(size);
+    OwnedBlock block(xmlStrndup(xmlOutputBufferGetContent(buffer), length));
+    if (!block) return {};
+    return {std::move(block), length};
+}
+
+CanonicalOctets canonicalOctetsExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method) {
+    if (doc == nullptr) return {};
+    const OwnedOutputBuffer buffer(xmlAllocOutputBuffer(nullptr));
+    if (!buffer || !canonicaliseExcept(doc, hidden, method, buffer.get())) return {};
+    return octetsOfBuffer(buffer.get());
+}
+
+long canonicalStreamExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method,
+                           const OctetSink& sink) {
+    if (doc == nullptr) return -1;
+    StreamTarget target{&sink};
+    OwnedOutputBuffer buffer(xmlOutputBufferCreateIO(writeToSink, nullptr, &target, nullptr));
+    if (!buffer) return -1;
+    const bool ran = canonicaliseExcept(doc, hidden, method, buffer.get());
+    // Closing flushes what the buffer still holds into the sink.
+    const int closed = xmlOutputBufferClose(buffer.release());
+    if (!ran || closed < 0 || target.stopped) return -1;
+    return target.written;
 }
 
 void SignatureJob::takeOctets(CanonicalOctets&& octets) {
@@ -65,18 +137,35 @@ bool SignatureJob::canonicalise(std::string_view method) {
         diag::recordErrorCode(error_, 0, 416, 96, {method});
         return false;
     }
-    CanonicalOctets octets = canonicalOctets(workingTree_.get(), nullptr, *found);
+    CanonicalOctets octets = viewing_ ? canonicalOctetsExcept(tree_, hidden_, *found)
+                                      : canonicalOctets(workingTree_.get(), nullptr, *found);
     if (!octets.block) {
         diag::recordErrorCode(error_, 0, 416, 83);
         return false;
     }
+    releaseCurrentData();
     takeOctets(std::move(octets));
-    workingTree_.reset();
+    return true;
+}
+
+bool SignatureJob::canonicaliseInto(std::string_view method, const OctetSink& sink) {
+    const std::optional<CanonicalMethod> found = canonicalMethodOf(method);
+    if (!found) {
+        diag::recordErrorCode(error_, 0, 416, 96, {method});
+        return false;
+    }
+    const std::span<const xmlNodePtr> hidden = viewing_ ? std::span<const xmlNodePtr>(hidden_) : std::span<const xmlNodePtr>();
+    const long written = canonicalStreamExcept(viewing_ ? tree_ : workingTree_.get(), hidden, *found, sink);
+    if (written <= 0) {
+        diag::recordErrorCode(error_, 0, 416, 83);
+        return false;
+    }
+    releaseCurrentData();
     return true;
 }
 
 bool SignatureJob::canonicaliseCurrentData(std::string_view method) {
-    if (!ensureTree()) {
+    if (!ensureTreeOrView()) {
         diag::recordErrorCode(error_, 0, 416, 83);
         return false;
     }
@@ -84,8 +173,7 @@ bool SignatureJob::canonicaliseCurrentData(std::string_view method) {
 }
 
 bool SignatureJob::canonicaliseFragment(std::string_view text) {
-    releaseText();
-    workingTree_.reset();
+    releaseCurrentData();
     OwnedDoc fragment(parseBytes(text.data(), text.size()));
     if (!fragment || xmlDocGetRootElement(fragment.get()) == nullptr) {
         diag::recordErrorCode(error_, 0, 415, 83);

@@ -2,6 +2,7 @@
 // Owning handles for the libxml2 objects the signature engine creates, so
 // every early return releases them.
 #include <libxml/tree.h>
+#include <libxml/xmlIO.h>
 #include <libxml/xpath.h>
 
 #include <memory>
@@ -20,6 +21,9 @@ struct XPathContextFree {
 struct XPathObjectFree {
     void operator()(xmlXPathObjectPtr object) const { xmlXPathFreeObject(object); }
 };
+struct OutputBufferClose {
+    void operator()(xmlOutputBufferPtr buffer) const { xmlOutputBufferClose(buffer); }
+};
 struct NodeSetFree {
     void operator()(xmlNodeSetPtr set) const { xmlXPathFreeNodeSet(set); }
 };
@@ -29,5 +33,6 @@ using OwnedBlock = std::unique_ptr<xmlChar, XmlBlockFree>;
 using OwnedXPathContext = std::unique_ptr<xmlXPathContext, XPathContextFree>;
 using OwnedXPathObject = std::unique_ptr<xmlXPathObject, XPathObjectFree>;
 using OwnedNodeSet = std::unique_ptr<xmlNodeSet, NodeSetFree>;
+using OwnedOutputBuffer = std::unique_ptr<xmlOutputBuffer, OutputBufferClose>;
 
 }  // namespace tessal::xml

@@ -22,12 +22,62 @@ SignatureJob::~SignatureJob() {
     workingTree_.reset();
 }
 
+void SignatureJob::releaseCurrentData() {
+    releaseText();
+    workingTree_.reset();
+    viewing_ = false;
+    hidden_.clear();
+}
+
+bool SignatureJob::viewDocument() {
+    releaseCurrentData();
+    if (tree_ == nullptr) return false;
+    viewing_ = true;
+    return true;
+}
+
+bool SignatureJob::materialiseView() {
+    xmlNodePtr root = xmlDocGetRootElement(tree_);
+    // Hidden nodes are children of the root; the copy's children at the same
+    // positions are the ones to remove.
+    std::vector<std::size_t> positions;
+    std::size_t position = 0;
+    for (xmlNodePtr child = root ? root->children : nullptr; child != nullptr; child = child->next, ++position) {
+        if (std::find(hidden_.begin(), hidden_.end(), child) != hidden_.end()) positions.push_back(position);
+    }
+    OwnedDoc copy(xmlCopyDoc(tree_, 1));
+    if (!copy) {
+        diag::recordErrorCode(error_, 0, 420, 57, {""});
+        return false;
+    }
+    xmlNodePtr copyRoot = xmlDocGetRootElement(copy.get());
+    std::vector<xmlNodePtr> removed;
+    position = 0;
+    for (xmlNodePtr child = copyRoot ? copyRoot->children : nullptr; child != nullptr; child = child->next, ++position) {
+        if (std::find(positions.begin(), positions.end(), position) != positions.end()) removed.push_back(child);
+    }
+    for (xmlNodePtr child : removed) {
+        xmlUnlinkNode(child);
+        xmlFreeNode(child);
+    }
+    viewing_ = false;
+    hidden_.clear();
+    workingTree_ = std::move(copy);
+    return true;
+}
+
+bool SignatureJob::ensureTreeOrView() {
+    if (viewing_ && workingTree_ == nullptr && !hasOctets()) return true;
+    return ensureTree();
+}
+
 bool SignatureJob::ensureTree() {
-    const bool haveTree = workingTree_ != nullptr;
-    if (haveTree == hasOctets()) {
+    const bool haveTree = hasTreeData();
+    if (haveTree == hasOctets() || (viewing_ && workingTree_ != nullptr)) {
         diag::recordErrorCode(error_, 0, 470, 80);
         return false;
     }
+    if (viewing_) return materialiseView();
     if (haveTree) return true;
     const char* octets = reinterpret_cast<const char*>(text_);
     OwnedDoc parsed(parseBytes(octets, static_cast<std::size_t>(textLength_)));
@@ -55,17 +105,8 @@ bool SignatureJob::loadElement(xmlNodePtr node) {
     return true;
 }
 
-bool SignatureJob::workOnDocumentCopy() {
-    releaseText();
-    workingTree_.reset();
-    if (tree_ == nullptr) return false;
-    workingTree_.reset(xmlCopyDoc(tree_, 1));
-    return workingTree_ != nullptr;
-}
-
 bool SignatureJob::workElementCopy(xmlNodePtr element) {
-    releaseText();
-    workingTree_.reset();
+    releaseCurrentData();
     OwnedDoc doc(xmlNewDoc(BAD_CAST "1.0"));
     // libxml2 re-declares on the copy the namespaces it uses from ancestors.
     xmlNodePtr copy = doc ? xmlDocCopyNode(element, doc.get(), 1) : nullptr;

@@ -62,14 +62,22 @@ xmlNodePtr skipIgnorable(xmlNodePtr node) {
 
 }  // namespace
 
-bool SignatureJob::dereferenceAndTransform(std::string_view value, xmlNodePtr transformsStart) {
-    return dereference(value) && applyTransforms(transformsStart);
+bool SignatureJob::dereferenceAndTransform(std::string_view value, xmlNodePtr transformsStart,
+                                           const OctetSink* sink) {
+    if (value.empty()) {
+        if (!viewDocument()) {
+            diag::recordErrorCode(error_, 0, 420, 57, {value});
+            return false;
+        }
+    } else if (!dereference(value)) {
+        return false;
+    }
+    return applyTransforms(transformsStart, sink);
 }
 
 bool SignatureJob::dereference(std::string_view value) {
     if (value.empty()) {
-        releaseText();
-        workingTree_.reset();
+        releaseCurrentData();
         workingTree_.reset(tree_ ? xmlCopyDoc(tree_, 1) : nullptr);
         if (!workingTree_) {
             diag::recordErrorCode(error_, 0, 420, 57, {value});
@@ -94,14 +102,14 @@ bool SignatureJob::dereference(std::string_view value) {
     return true;
 }
 
-bool SignatureJob::applyTransforms(xmlNodePtr start) {
+bool SignatureJob::applyTransforms(xmlNodePtr start, const OctetSink* sink) {
     xmlNodePtr transforms = skipIgnorable(start);
     if (transforms != nullptr && transforms->type != XML_ELEMENT_NODE) {
         diag::recordErrorCode(error_, 0, 450, 81);
         return false;
     }
     if (transforms != nullptr) {
-        if ((workingTree_ != nullptr) == hasOctets()) {
+        if (hasTreeData() == hasOctets()) {
             diag::recordErrorCode(error_, 0, 451, 80);
             return false;
         }
@@ -128,10 +136,13 @@ bool SignatureJob::applyTransforms(xmlNodePtr start) {
             if (equalIgnoringCase(*algorithm, kXPathFilter)) {
                 done = xpathFilter(child);
             } else if (canonicalMethodOf(*algorithm)) {
-                if (!ensureTree()) {
+                if (!ensureTreeOrView()) {
                     diag::recordErrorCode(error_, 0, 416, 83);
                     return false;
                 }
+                // The last transform's octets are the final ones: a sink takes them as they come.
+                const bool last = skipIgnorable(child->next) == nullptr;
+                if (sink != nullptr && last) return canonicaliseInto(*algorithm, *sink);
                 done = canonicalise(*algorithm);
             } else if (equalIgnoringCase(*algorithm, kEnvelopedSignature)) {
                 done = envelopedSignature();
@@ -140,14 +151,21 @@ bool SignatureJob::applyTransforms(xmlNodePtr start) {
             }
             if (!done) return false;
         }
-        if (hasOctets()) return true;
+        if (hasOctets()) return sink == nullptr || handOctetsTo(*sink);
     }
     // Data still held as a tree ends in inclusive canonicalisation without comments.
-    if (!ensureTree()) {
+    if (!ensureTreeOrView()) {
         diag::recordErrorCode(error_, 0, 416, 83);
         return false;
     }
-    return canonicalise(kC14nInclusive);
+    return sink != nullptr ? canonicaliseInto(kC14nInclusive, *sink) : canonicalise(kC14nInclusive);
+}
+
+bool SignatureJob::handOctetsTo(const OctetSink& sink) {
+    const bool taken = sink(text_, static_cast<std::size_t>(textLength_));
+    releaseText();
+    if (!taken) diag::recordErrorCode(error_, 0, 416, 83);
+    return taken;
 }
 
 bool SignatureJob::xpathFilter(xmlNodePtr transform) {
@@ -207,21 +225,26 @@ bool SignatureJob::xpathFilter(xmlNodePtr transform) {
 }
 
 bool SignatureJob::envelopedSignature() {
-    if (!ensureTree()) {
+    if (!ensureTreeOrView()) {
         diag::recordErrorCode(error_, 0, 491, 88);
         return false;
     }
-    xmlNodePtr root = xmlDocGetRootElement(workingTree_.get());
+    xmlNodePtr root = xmlDocGetRootElement(viewing_ ? tree_ : workingTree_.get());
     if (root == nullptr) {
         diag::recordErrorCode(error_, 0, 492, 88);
         return false;
     }
     for (xmlNodePtr child = root->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && nameIs(child, "Signature")) {
-            xmlUnlinkNode(child);
-            xmlFreeNode(child);
+        if (child->type != XML_ELEMENT_NODE || !nameIs(child, "Signature")) continue;
+        if (viewing_) {
+            // The main tree is the caller's: the signature is hidden, not removed.
+            if (std::find(hidden_.begin(), hidden_.end(), child) != hidden_.end()) continue;
+            hidden_.push_back(child);
             return true;
         }
+        xmlUnlinkNode(child);
+        xmlFreeNode(child);
+        return true;
     }
     diag::recordErrorCode(error_, 0, 493, 50);
     return false;

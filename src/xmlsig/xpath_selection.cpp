@@ -53,9 +53,6 @@ int isSelected(void* data, xmlNodePtr node, xmlNodePtr parent) {
 struct CompiledFree {
     void operator()(xmlXPathCompExprPtr expression) const { xmlXPathFreeCompExpr(expression); }
 };
-struct OutputBufferClose {
-    void operator()(xmlOutputBufferPtr buffer) const { xmlOutputBufferClose(buffer); }
-};
 
 // Walks the tree in document order and asks the condition of every node.
 class Selector {
@@ -195,16 +192,12 @@ std::optional<CanonicalOctets> canonicalSelection(xmlXPathContextPtr context, co
     Selector selector(context, compiled.get(), stepBudget);
     if (!selector.run(context->doc, selection)) return std::nullopt;
 
-    const std::unique_ptr<xmlOutputBuffer, OutputBufferClose> buffer(xmlAllocOutputBuffer(nullptr));
+    const OwnedOutputBuffer buffer(xmlAllocOutputBuffer(nullptr));
     if (!buffer) return std::nullopt;
     if (xmlC14NExecute(context->doc, isSelected, &selection, XML_C14N_1_0, nullptr, 1, buffer.get()) < 0) {
         return CanonicalOctets{};
     }
-    const int length = static_cast<int>(xmlOutputBufferGetSize(buffer.get()));
-    if (length <= 0) return CanonicalOctets{};
-    OwnedBlock block(xmlStrndup(xmlOutputBufferGetContent(buffer.get()), length));
-    if (!block) return CanonicalOctets{};
-    return CanonicalOctets{std::move(block), length};
+    return octetsOfBuffer(buffer.get());
 }
 
 }  // namespace tessal::xml

@@ -108,6 +108,57 @@ TEST(EnvelopedSignature, OnAReferencedElementItWorksOnThatElement) {
     EXPECT_EQ(out.octets, "<part Id=\"p\"><x></x></part>");
 }
 
+// The whole document is read in place: its octets, kept or streamed, must be
+// those of a copy with the signature removed, on documents whose namespaces,
+// comments, DTD defaults and surroundings make a difference.
+TEST(EnvelopedSignature, InPlaceAndStreamedOctetsEqualThoseOfACopy) {
+    const std::vector<std::string> documents = {
+        kSigned,
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE EDoc [<!ATTLIST Msg kind CDATA \"plain\"><!ENTITY e \"ė&#x9;\">]>\n"
+        "<!--before--><?pi a?><EDoc xmlns=\"http://d\" xmlns:p=\"http://p\" xml:lang=\"lt\">\n"
+        "  <Msg p:a=\"&e;\">&e;<![CDATA[<x>]]></Msg>\n  <!-- mid -->\n"
+        "  <ds:Signature xmlns:ds=\"" + kDsig + "\"><p:V>1</p:V></ds:Signature>\n"
+        "  <Signature Id=\"second\"/>\n</EDoc>\n<!--after-->",
+        "<e:EDoc xmlns:e=\"http://e\"><e:Signature xmlns=\"http://s\" a=\"1\"><x xmlns:e=\"http://other\"/>"
+        "</e:Signature><b xmlns=\"\"/></e:EDoc>",
+    };
+    const std::vector<std::string> lists = {
+        transform(kEnvelopedUri),
+        transform(kEnvelopedUri) + transform(kEnvelopedUri),
+        transform(kEnvelopedUri) + transform("http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments"),
+        transform(kEnvelopedUri) + transform("http://www.w3.org/2001/10/xml-exc-c14n#"),
+        transform(kEnvelopedUri) + transform("http://www.w3.org/2001/10/xml-exc-c14n#WithComments"),
+        transform("http://www.w3.org/2001/10/xml-exc-c14n#") + transform(kEnvelopedUri),
+        transform(kEnvelopedUri) + xpathTransform("not(self::comment())"),
+    };
+    for (const std::string& document : documents) {
+        for (const std::string& list : lists) {
+            SCOPED_TRACE(document + "\n" + list);
+            XmlHolder holder(transformsOf(list));
+            auto copy = jobOver(document);
+            const JobOutcome expected = outcomeOf(copy.dereference("") && copy.applyTransforms(holder.root()), copy);
+            auto inPlace = jobOver(document);
+            const JobOutcome kept = outcomeOf(inPlace.dereferenceAndTransform("", holder.root()), inPlace);
+            EXPECT_EQ(kept.ok, expected.ok);
+            EXPECT_EQ(kept.codes, expected.codes);
+            EXPECT_EQ(kept.octets, expected.octets);
+            std::string streamed;
+            const xml::OctetSink sink = [&streamed](const std::uint8_t* data, std::size_t size) {
+                streamed.append(reinterpret_cast<const char*>(data), size);
+                return true;
+            };
+            auto streaming = jobOver(document);
+            EXPECT_EQ(streaming.dereferenceAndTransform("", holder.root(), &sink), expected.ok);
+            if (expected.ok) {
+                EXPECT_EQ(streamed, expected.octets);
+            }
+            EXPECT_FALSE(streaming.hasOctets());
+            // The caller's tree is never edited.
+            EXPECT_NE(xml::elementByName(streaming.rootElement(), "Signature"), nullptr);
+        }
+    }
+}
+
 // --- XPath filter ---------------------------------------------------------------------
 
 TEST(XPathFilter, NamespacesDeclaredOnTheXPathElementAreUsable) {
