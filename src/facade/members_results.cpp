@@ -18,10 +18,11 @@ HResult Sign::verifyXmlSign(Variant* document, std::u16string& certId) {
         s.signatureInfo.reset();
         s.redrawFace();
         s.signatureInfo = std::make_unique<xml::SignatureInfo>();
-        const diag::Outcome<std::string> bytes = facade::requireDocument(document);
+        const diag::Outcome<facade::DocumentInPlace> bytes = facade::requireDocumentInPlace(document);
         if (!bytes.ok()) return facade::reportFailure(s, bytes.failure());
 
-        xml::VerificationJob job(bytes.value().data(), bytes.value().size(), nullptr, s.signatureInfo.get());
+        const std::string_view text = bytes.value().bytes();
+        xml::VerificationJob job(text.data(), text.size(), nullptr, s.signatureInfo.get());
         if (!xml::verifySignature(job)) {
             s.redrawFace();
             return facade::reportFailure(s, job.error().text.utf16());

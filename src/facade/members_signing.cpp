@@ -71,7 +71,7 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
             s.signatureInfo = std::make_unique<xml::SignatureInfo>();
 
             facade::traceObject(s, u"Išrenkamas XML dokumentas pasirašymui");
-            const diag::Outcome<std::string> bytes = facade::requireDocument(document);
+            const diag::Outcome<facade::DocumentInPlace> bytes = facade::requireDocumentInPlace(document);
             if (!bytes.ok()) return facade::reportFailure(s, bytes.failure());
 
             facade::traceObject(s, u"Tikrinamas kriptografinių raktų pasiekiamumas");
@@ -99,7 +99,8 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
                 }
             }
 
-            xml::SignatureJob job(bytes.value().data(), bytes.value().size(), signer, s.signatureInfo.get());
+            const std::string_view text = bytes.value().bytes();
+            xml::SignatureJob job(text.data(), text.size(), signer, s.signatureInfo.get());
             if (s.cardMonitorState.load() == 0) return facade::reportFailure(s, kCardPulled);
             facade::traceObject(s, u"Vykdomas XML pasirašymas");
             if (!xml::createSignature(job)) {

@@ -242,6 +242,7 @@ bool createSignature(SignatureJob& job) {
     xmlNodePtr copy = parsedRoot ? xmlDocCopyNode(parsedRoot, job.tree(), 1) : nullptr;
     if (!copy) return fail(job, 408, kSignatureTextMessage);
     xmlAddChild(root, copy);
+    job.forgetIds();  // the signature brought Ids the parse did not see
 
     job.releaseWorkingTree();
     if (!job.serialise()) return fail(job, 408, kSignatureTextMessage);

@@ -313,7 +313,9 @@ bool verifySignature(VerificationJob& job) {
     if (info) fillResults(job, *info);
 
     if (job.error().lastError != 0 || job.error().code != 0) return failWith(job);
-    return job.serialise();
+    // No caller reads the document back from a verification, so it is not
+    // serialised again: the caller already holds its text.
+    return true;
 }
 
 }  // namespace tessal::xml

@@ -7,8 +7,7 @@
 
 namespace tessal::xml {
 
-// On success the job's text holds the serialised document and the job's
-// verifier holds the signer's certificate. The job's SignatureInfo, when it
+// On success the job's verifier holds the signer's certificate. The job's SignatureInfo, when it
 // has one, receives the results either way.
 bool verifySignature(VerificationJob& job);
 

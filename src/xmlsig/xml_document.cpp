@@ -63,6 +63,10 @@ bool XmlDocument::parse(const void* input, std::size_t size) {
         return false;
     }
     tree_ = outcome.doc.release();
+    if (outcome.idsNoted) {
+        for (auto& [id, element] : outcome.ids) ids_.try_emplace(std::move(id), element);
+        idsIndexed_ = true;
+    }
     return true;
 }
 

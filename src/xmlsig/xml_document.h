@@ -56,8 +56,8 @@ public:
     xmlNodePtr elementAtPath(std::string_view path) const;
     std::optional<std::string> textAtPath(std::string_view path) const;
     // elementById over the whole tree, answered from an index of the tree's
-    // "id" values made at the first lookup; a tree edited in place after
-    // that must call forgetIds().
+    // "id" values made by the parse (or at the first lookup, for a tree with
+    // a DTD); a tree edited in place must call forgetIds().
     xmlNodePtr elementByIdInDocument(std::string_view value) const;
     void forgetIds() const;
 
@@ -94,6 +94,8 @@ xmlNodePtr elementById(xmlNodePtr start, std::string_view value);
 // Calls `visit(element, value)` for every "id" attribute (any letter case)
 // from `start` over its following siblings, in elementById's order.
 void forEachId(xmlNodePtr start, const std::function<void(xmlNodePtr, std::string&&)>& visit);
+// The same for the attributes of one element only.
+void forEachIdOf(xmlNodePtr element, const std::function<void(std::string&&)>& visit);
 // The node itself, else its element descendants depth first.
 xmlNodePtr elementByName(xmlNodePtr node, std::string_view name);
 // `node` if it is an element, else its first following sibling that is one.

@@ -8,6 +8,8 @@
 #include <climits>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "xmlsig/xml_document.h"
 
@@ -28,6 +30,8 @@ struct ParseNotes {
     // The first entity reference that no loaded declaration defines (it may
     // stand in the external subset, which is never read).
     std::optional<ParserMessage> undeclaredEntity;
+    // Every "id" attribute with its element, in document order.
+    std::vector<std::pair<std::string, xmlNodePtr>> ids;
 };
 
 ParseNotes& notesOf(void* userData) {
@@ -71,6 +75,21 @@ xmlEntityPtr parameterEntityUnlessExternal(void* userData, const xmlChar* name) 
     return declared;
 }
 
+// Reads the "id" attributes of each element as the parser makes it, while
+// they are fresh in memory, so the document's Id index needs no later walk
+// over the whole tree. The element's own attributes are read, defaults from
+// the DTD included, exactly as the walk would read them.
+void startElementNotingIds(void* userData, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                           int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
+                           const xmlChar** attributes) {
+    xmlSAX2StartElementNs(userData, localName, prefix, uri, namespaceCount, namespaces, attributeCount, defaultedCount,
+                          attributes);
+    const auto context = static_cast<xmlParserCtxtPtr>(userData);
+    xmlNodePtr element = context->node;
+    if (element == nullptr || element->type != XML_ELEMENT_NODE || attributeCount == 0) return;
+    forEachIdOf(element, [&](std::string&& id) { notesOf(userData).ids.emplace_back(std::move(id), element); });
+}
+
 // The external DTD subset is never read: a stored document that names one
 // parses as if it had none, and no file is opened for it.
 void skipExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
@@ -109,6 +128,7 @@ ParseOutcome parseDocument(const char* data, std::size_t size, bool nulTerminate
     context->sax->externalSubset = skipExternalSubset;
     context->sax->getEntity = entityUnlessExternal;
     context->sax->getParameterEntity = parameterEntityUnlessExternal;
+    context->sax->startElementNs = startElementNotingIds;
 
     const xmlDocPtr doc =
         nulTerminated
@@ -119,6 +139,12 @@ ParseOutcome parseDocument(const char* data, std::size_t size, bool nulTerminate
         outcome.doc.reset();
         outcome.message = notes.refusedEntity ? notes.refusedEntity : notes.undeclaredEntity;
         return outcome;
+    }
+    // Elements that entity references bring in may be copied without passing
+    // through the handler above; a document with a DTD gets its index from a walk.
+    if (doc != nullptr && doc->intSubset == nullptr && doc->extSubset == nullptr) {
+        outcome.ids = std::move(notes.ids);
+        outcome.idsNoted = true;
     }
     const xmlError* last = xmlCtxtGetLastError(context.get());
     if (last != nullptr && last->code != XML_ERR_OK) {

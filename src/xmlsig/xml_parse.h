@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "xmlsig/libxml_owners.h"
 
@@ -24,6 +26,10 @@ struct ParserMessage {
 struct ParseOutcome {
     OwnedDoc doc;                          // none when the parse failed
     std::optional<ParserMessage> message;  // the parser's last error or warning
+    // The "id" attributes (any letter case) with their elements in document
+    // order, when the parse could note them all (idsNoted).
+    std::vector<std::pair<std::string, xmlNodePtr>> ids;
+    bool idsNoted = false;
 };
 
 // `data` is either `size` bytes in any encoding the parser recognises, or,

@@ -67,13 +67,17 @@ xmlNodePtr elementById(xmlNodePtr start, std::string_view value) {
     return nullptr;
 }
 
+void forEachIdOf(xmlNodePtr element, const std::function<void(std::string&&)>& visit) {
+    for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) {
+        if (!isIdName(attr->name)) continue;
+        if (std::optional<std::string> content = contentOf(attr->children)) visit(std::move(*content));
+    }
+}
+
 void forEachId(xmlNodePtr start, const std::function<void(xmlNodePtr, std::string&&)>& visit) {
     for (xmlNodePtr node = start; node != nullptr; node = node->next) {
         if (node->type != XML_ELEMENT_NODE) continue;
-        for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
-            if (!isIdName(attr->name)) continue;
-            if (std::optional<std::string> content = contentOf(attr->children)) visit(node, std::move(*content));
-        }
+        forEachIdOf(node, [&](std::string&& id) { visit(node, std::move(id)); });
         forEachId(node->children, visit);
     }
 }
