@@ -115,6 +115,12 @@ check "a missing file is unreadable" contains "$OUT" "$D/no-such.xml"$'\t'"unrea
 check "a directory is unreadable" contains "$OUT" "$S"$'\t'"unreadable"$'\t'
 check "unreadable files: total" equals "$(tail -n1 <<<"$OUT")" "total: 3 files, 1 valid, 0 invalid, 2 unreadable"
 
+# A pipe has no size to read by: it is read to its end all the same.
+run "$TESSAL" verify --jobs 2 <(cat "$S/signed.xml") "$S/signed.xml"
+check "a pipe is read whole" equals "$(head -n1 <<<"$OUT" | cut -f2-)" "valid"$'\t'"$subject"
+run "$TESSAL" verify <(cat "$S/signed.xml")
+check "a pipe alone: the subject" equals "$OUT" "$subject"
+
 # A file name cannot forge a line of its own: control characters are escaped.
 forged="$D/x"$'\t'"valid"$'\t'"$subject"$'\n'"y.xml"
 cp "$S/tampered.xml" "$forged"
