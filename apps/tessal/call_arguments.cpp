@@ -74,12 +74,19 @@ std::optional<Argument> parsePlainArgument(const std::string& text, std::string&
     // Bytes that are not UTF-8 (a file name, say) are carried, not dropped.
     if (kind == "s") return Argument{Variant::string(diag::utf8DecodeEach(value, diag::InvalidByte::Escape))};
     if (kind == "sf" || kind == "b") {
+        if (kind == "b") {
+            std::optional<std::vector<std::uint8_t>> octets = readFileOctets(value);
+            if (!octets) {
+                error = "cannot read '" + value + "'";
+                return std::nullopt;
+            }
+            return Argument{Variant::bytes(std::move(*octets))};
+        }
         std::optional<std::string> content = readFileBytes(value);
         if (!content) {
             error = "cannot read '" + value + "'";
             return std::nullopt;
         }
-        if (kind == "b") return Argument{Variant::bytes(std::vector<std::uint8_t>(content->begin(), content->end()))};
         return Argument{Variant::string(diag::utf8Decode(*content, content->size() + 1).units)};
     }
     if (kind == "x") {

@@ -4,37 +4,78 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <limits>
 
 namespace tessal::cli {
 
-std::optional<std::string> readFileBytes(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
+namespace {
+
+// Growth step for content beyond what fstat announced (pipes, files in /proc,
+// files that grow while being read), and the bound on a single read call.
+constexpr std::size_t kChunk = 1 << 20;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads the whole file into one buffer sized by fstat. One spare byte lets
+// the end of an unchanged regular file be seen without growing the buffer;
+// a file that grew or is not regular continues in bounded steps, and one
+// that shrank ends where its content does.
+template <typename Bytes>
+std::optional<Bytes> readWhole(const std::string& path, int* error) {
+    auto fail = [&](int code) -> std::optional<Bytes> {
+        if (error) *error = code;
         return std::nullopt;
+    };
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return fail(errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return fail(errno);
+    if (S_ISDIR(info.st_mode)) return fail(EISDIR);
+    std::size_t expected = 0;
+    if (S_ISREG(info.st_mode) && info.st_size > 0) {
+        if (static_cast<std::uintmax_t>(info.st_size) >= std::numeric_limits<std::size_t>::max() / 2) return fail(EFBIG);
+        expected = static_cast<std::size_t>(info.st_size);
     }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
+    Bytes bytes;
+    try {
+        bytes.resize(expected > 0 ? expected + 1 : kChunk / 16);
+        std::size_t filled = 0;
+        for (;;) {
+            if (filled == bytes.size()) bytes.resize(bytes.size() + std::max(bytes.size() / 2, kChunk));
+            const std::size_t want = std::min(bytes.size() - filled, kChunk);
+            const ssize_t n = ::read(fd.get(), reinterpret_cast<char*>(bytes.data()) + filled, want);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return fail(errno);
+            if (n == 0) break;
+            filled += static_cast<std::size_t>(n);
         }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        bytes.resize(filled);
+    } catch (const std::bad_alloc&) {
+        return fail(ENOMEM);
+    } catch (const std::length_error&) {
+        return fail(EFBIG);
     }
-    ::close(fd);
     return bytes;
 }
 
-std::optional<int> takeFileArgument(const std::string& command, const char* help, const std::vector<std::string>& args,
-                                    std::string& bytes, bool* json) {
+template <typename Bytes>
+std::optional<int> takeFile(const std::string& command, const char* help, const std::vector<std::string>& args,
+                            Bytes& bytes, bool* json) {
     auto usage = [&](const std::string& message) {
         std::cerr << "tessal " << command << ": " << message << "\n(see 'tessal " << command << " --help')\n";
         return 2;
@@ -58,13 +99,33 @@ std::optional<int> takeFileArgument(const std::string& command, const char* help
     }
     if (files.empty()) return usage("FILE is missing");
     if (files.size() > 1) return usage("only one FILE is taken");
-    std::optional<std::string> read = readFileBytes(files[0]);
+    std::optional<Bytes> read = readWhole<Bytes>(files[0], nullptr);
     if (!read) {
         std::cerr << "tessal " << command << ": cannot read '" << files[0] << "'\n";
         return 1;
     }
     bytes = std::move(*read);
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> readFileBytes(const std::string& path, int* error) {
+    return readWhole<std::string>(path, error);
+}
+
+std::optional<std::vector<std::uint8_t>> readFileOctets(const std::string& path, int* error) {
+    return readWhole<std::vector<std::uint8_t>>(path, error);
+}
+
+std::optional<int> takeFileArgument(const std::string& command, const char* help, const std::vector<std::string>& args,
+                                    std::string& bytes, bool* json) {
+    return takeFile(command, help, args, bytes, json);
+}
+
+std::optional<int> takeFileArgument(const std::string& command, const char* help, const std::vector<std::string>& args,
+                                    std::vector<std::uint8_t>& bytes, bool* json) {
+    return takeFile(command, help, args, bytes, json);
 }
 
 }  // namespace tessal::cli

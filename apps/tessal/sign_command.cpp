@@ -70,7 +70,7 @@ int runSign(const std::vector<std::string>& args) {
         }
     }
     if (!file) return usage("FILE is missing");
-    const std::optional<std::string> bytes = readFileBytes(*file);
+    std::optional<std::vector<std::uint8_t>> bytes = readFileOctets(*file);
     if (!bytes) {
         std::cerr << "tessal sign: cannot read '" << *file << "'\n";
         return 1;
@@ -83,7 +83,7 @@ int runSign(const std::vector<std::string>& args) {
         std::cerr << (error ? diag::utf8Encode(error->description) : std::string("KeyContainer failed")) << "\n";
         return 1;
     }
-    Variant document = Variant::bytes(std::vector<std::uint8_t>(bytes->begin(), bytes->end()));
+    Variant document = Variant::bytes(std::move(*bytes));
     Variant signedXml;
     const HResult status = sign.signXml(&document, 1, diag::utf16Of(log.value_or("")), signedXml);
     if (status != hr::S_OK) {

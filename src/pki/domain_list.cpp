@@ -51,6 +51,17 @@ void PkiDomainList::clear() {
     entries_.clear();
 }
 
+void PkiDomainList::replace(const std::vector<PkiDomainEntry>& entries) {
+    std::vector<PkiDomainEntry> distinct;
+    for (const PkiDomainEntry& entry : entries) {
+        bool listed = false;
+        for (const PkiDomainEntry& kept : distinct) listed = listed || kept.host == entry.host;
+        if (!listed) distinct.push_back(entry);
+    }
+    const std::lock_guard guard(lock_);
+    entries_ = std::move(distinct);
+}
+
 void PkiDomainList::publish() {
     const std::lock_guard guard(lock_);
     if (entries_.empty()) {
@@ -148,8 +159,9 @@ void addDomain(std::string_view text, std::optional<std::string_view> scheme, st
 }
 
 void setDomains(std::string_view listText) {
-    pkiDomainList().clear();
-    for (std::string_view token : splitDomainList(listText)) addDomain(token, std::nullopt, 0);
+    std::vector<PkiDomainEntry> entries;
+    for (std::string_view token : splitDomainList(listText)) entries.push_back(normaliseDomain(token, std::nullopt, 0));
+    pkiDomainList().replace(entries);
     publishDomains();
 }
 

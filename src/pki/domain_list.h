@@ -32,6 +32,10 @@ public:
     // listed one keeps its scheme and port). Answers whether it was appended.
     bool append(PkiDomainEntry entry);
     void clear();
+    // Replaces the whole list at once (later entries with a host already
+    // listed are dropped), so a reader on another thread sees the old list or
+    // the new one, never an empty or half-built one.
+    void replace(const std::vector<PkiDomainEntry>& entries);
 
     // Traces the list and makes entry 0 current, all under the lock.
     void publish();

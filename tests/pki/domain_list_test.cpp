@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +249,29 @@ TEST_F(DomainListTest, ConcurrentAdditionsKeepHostsUnique) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         for (std::size_t j = i + 1; j < entries.size(); ++j) EXPECT_NE(entries[i].host, entries[j].host);
     }
+}
+
+// Every Sign object outside a browser loads the configured domains when it
+// starts; a verification on another thread meanwhile must never find the list
+// empty or half-filled.
+TEST_F(DomainListTest, ReplacingTheListIsSeenWholeByOtherThreads) {
+    diag::setGlobalLogPathForTesting("");
+    setDomains("a.example,b.example");
+    constexpr int kReplacements = 20000;
+    std::atomic<int> replaced{0};
+    std::thread writer([&] {
+        for (int i = 0; i < kReplacements; ++i) {
+            setDomains("a.example,b.example");
+            ++replaced;
+        }
+    });
+    // Reads for as long as the writer works, so the two overlap.
+    std::size_t partial = 0;
+    while (replaced < kReplacements) {
+        if (pkiDomainList().entries().size() != 2) ++partial;
+    }
+    writer.join();
+    EXPECT_EQ(partial, 0u);
 }
 
 }  // namespace
