@@ -5,7 +5,9 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -90,6 +92,23 @@ void startElementNotingIds(void* userData, const xmlChar* localName, const xmlCh
     forEachIdOf(element, [&](std::string&& id) { notesOf(userData).ids.emplace_back(std::move(id), element); });
 }
 
+// The caller's bytes handed to the parser a block at a time. Unlike a parse
+// from memory, which first copies the whole input into a buffer of its own,
+// the parser then holds only the part it is reading.
+struct MemoryReader {
+    const char* next;
+    std::size_t left;
+};
+
+int readFromMemory(void* context, char* buffer, int length) {
+    auto& reader = *static_cast<MemoryReader*>(context);
+    const std::size_t count = std::min(reader.left, static_cast<std::size_t>(std::max(length, 0)));
+    std::memcpy(buffer, reader.next, count);
+    reader.next += count;
+    reader.left -= count;
+    return static_cast<int>(count);
+}
+
 // The external DTD subset is never read: a stored document that names one
 // parses as if it had none, and no file is opened for it.
 void skipExternalSubset(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
@@ -130,10 +149,11 @@ ParseOutcome parseDocument(const char* data, std::size_t size, bool nulTerminate
     context->sax->getParameterEntity = parameterEntityUnlessExternal;
     context->sax->startElementNs = startElementNotingIds;
 
+    MemoryReader reader{data, size};
     const xmlDocPtr doc =
         nulTerminated
-            ? xmlCtxtReadDoc(context.get(), reinterpret_cast<const xmlChar*>(data), nullptr, nullptr, kParseOptions)
-            : xmlCtxtReadMemory(context.get(), data, static_cast<int>(size), nullptr, nullptr, kParseOptions);
+            ? xmlCtxtReadDoc(context.get(), reinterpret_cast<const xmlChar*>(data), nullptr, nullptr, kParseOptions | XML_PARSE_COMPACT)
+            : xmlCtxtReadIO(context.get(), readFromMemory, nullptr, &reader, nullptr, nullptr, kParseOptions | XML_PARSE_COMPACT);
     outcome.doc.reset(doc);
     if (notes.refusedEntity || notes.undeclaredEntity) {
         outcome.doc.reset();
