@@ -18,8 +18,8 @@ REPS_SMALL=15 REPS_LARGE=7 BATCH=2000 BUILD="$SRC/build"
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) REPS_SMALL=3 REPS_LARGE=2 BATCH=200 ;;
-        --reps) REPS_SMALL="$2" REPS_LARGE="$3"; shift 2 ;;
-        --batch) BATCH="$2"; shift ;;
+        --reps) REPS_SMALL="${2:?--reps SMALL LARGE}" REPS_LARGE="${3:?--reps SMALL LARGE}"; shift 2 ;;
+        --batch) BATCH="${2:?--batch N}"; shift ;;
         -*) sed -n '7,10p' "$0" >&2; exit 2 ;;
         *) BUILD="$1" ;;
     esac
@@ -201,4 +201,5 @@ else
         "$(awk -v r="$median" -v ms="$TESSAL_10KB_MS" 'BEGIN {printf "x%.1f one process per document", r * ms / 1000}')"
 fi
 echo "The lower bound and tessal verify read the same files; xmlsec1 reads copies whose signature"
-echo "value is in PKCS #1 byte order. Commands include process start; batch counts $BATCH documents."
+echo "value is in PKCS #1 byte order. Commands include process start. Memory is the largest peak"
+echo "resident set of $MEMORY_RUNS run(s). Batch: $BATCH distinct files in one command, against one process each."

@@ -9,24 +9,15 @@
 
 static char* read_file(const char* path, size_t* length) {
     FILE* file = fopen(path, "rb");
-    if (file == NULL) return NULL;
-    size_t capacity = 1 << 16, used = 0;
-    char* bytes = malloc(capacity);
-    for (size_t got; bytes != NULL && (got = fread(bytes + used, 1, capacity - used, file)) > 0;) {
-        used += got;
-        if (used == capacity) {
-            char* grown = realloc(bytes, capacity *= 2);
-            if (grown == NULL) free(bytes);
-            bytes = grown;
-        }
-    }
-    const int failed = ferror(file);
-    fclose(file);
-    if (failed) {
+    long size = -1;
+    if (file != NULL && fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    char* bytes = size >= 0 && fseek(file, 0, SEEK_SET) == 0 ? malloc((size_t)size + 1) : NULL;
+    if (bytes != NULL && fread(bytes, 1, (size_t)size, file) != (size_t)size) {
         free(bytes);
-        return NULL;
+        bytes = NULL;
     }
-    *length = used;
+    if (file != NULL) fclose(file);
+    *length = (size_t)size;
     return bytes;
 }
 
