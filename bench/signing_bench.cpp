@@ -8,113 +8,40 @@
 // whole command, process start included.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <memory>
 #include <string>
 
-#include "certs/certificate_record.h"
-#include "diagnostics/utf8_text.h"
-#include "pki/certificate_store.h"
-#include "tessal/sign.h"
-
-#ifndef TESSAL_SOURCE_DIR
-#error "TESSAL_SOURCE_DIR must name the source tree"
-#endif
+#include "bench_rig.h"
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using tessal::bench::run;
 
-void writeAll(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// A business message grown to at least `bytes`.
-std::string businessDocument(std::size_t bytes) {
-    std::string doc =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Msg Type=\"Invoice\" Version=\"1.0\"><Header><Sender>UAB "
-        "Ąžuolynas</Sender><Receiver>Norvata Kelde</Receiver><MsgId>INV-1</MsgId><System>Apskaita</System></Header>"
-        "<Docs><Doc><Body>\n";
-    for (int n = 1; doc.size() < bytes; ++n) {
-        const std::string no = std::to_string(n);
-        doc += "<Line Item=\"Prekė nr. " + no + "\" Quantity=\"" + std::to_string(n % 17 + 1) + "\" Price=\"" +
-               std::to_string(n % 1000) + ".50\"/>\n";
-    }
-    doc += "</Body></Doc></Docs></Msg>\n";
+// The document with an xmlsec1 template of the same shape as our signature
+// (whole-document reference with the enveloped transform).
+std::string xmlsecTemplateOf(const std::string& document) {
+    std::string doc = document;
+    const std::size_t end = doc.rfind("</Msg>");
+    doc.insert(end + 6,
+               "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>"
+               "<CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
+               "<SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>"
+               "<Reference URI=\"\"><Transforms><Transform "
+               "Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/></Transforms>"
+               "<DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/><DigestValue/></Reference>"
+               "</SignedInfo><SignatureValue/></Signature>");
+    const std::size_t root = doc.find("<Msg ");
+    doc.insert(root, "<EDoc>");
+    doc += "</EDoc>\n";
     return doc;
 }
 
-// The PKI, the token, the configuration and the documents, made once.
-struct Rig {
-    std::string dir;
-    bool ready = false;
-    std::map<std::size_t, std::string> documents;  // by size in bytes
-    std::map<std::size_t, std::string> signedDocuments;
-    std::unique_ptr<tessal::Sign> sign;
-
+// The shared rig, with the xmlsec1 templates written beside its documents.
+struct Rig : tessal::bench::Rig {
     Rig() {
-        char pattern[] = "/tmp/tessal-bench-XXXXXX";
-        if (!::mkdtemp(pattern)) return;
-        dir = pattern;
-        const std::string source = TESSAL_SOURCE_DIR;
-        if (!run("bash " + source + "/tools/test-pki/mint.sh " + dir + "/pki >/dev/null") ||
-            !run("bash " + source + "/tools/test-pki/make-token.sh " + dir + "/hsm " + dir +
-                 "/pki bench 1234 signer >/dev/null")) {
-            return;
+        if (!ready) return;
+        for (const auto& [size, document] : documents) {
+            tessal::bench::writeAll(dir + "/template-" + std::to_string(size) + ".xml", xmlsecTemplateOf(document));
         }
-        ::setenv("SOFTHSM2_CONF", (dir + "/hsm/softhsm2.conf").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
-        writeAll(dir + "/tessal.conf",
-                 "[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Bench HSM]\n"
-                 "module = /usr/lib/softhsm/libsofthsm2.so\npin = 1234\n\n[platform]\np11kitDiscovery = no\n");
-        ::setenv("TESSAL_CONFIG", (dir + "/tessal.conf").c_str(), 1);
-        // The certificates in the store: nothing goes to a certificate service.
-        for (const char* name : {"signer", "issuing-ca", "root-ca"}) {
-            tessal::certs::CertificateRecord record;
-            const std::string pem = readAll(dir + "/pki/certs/" + std::string(name) + ".pem");
-            const std::size_t begin = pem.find('\n') + 1;
-            const std::size_t end = pem.find("-----END");
-            std::string base64 = pem.substr(begin, end - begin);
-            if (!record.fromBase64(base64.data(), static_cast<std::ptrdiff_t>(base64.size()))) return;
-            tessal::pki::addCertificate(record);
-        }
-        sign = std::make_unique<tessal::Sign>();
-        if (sign->putKeyContainer(u"signer") != tessal::hr::S_OK) return;
-        for (std::size_t size : {10u << 10, 1u << 20, 10u << 20}) {
-            documents[size] = businessDocument(size);
-            tessal::Variant input = tessal::Variant::bytes({documents[size].begin(), documents[size].end()});
-            tessal::Variant output;
-            if (sign->signXml(&input, 1, u"", output) != tessal::hr::S_OK) return;
-            signedDocuments[size].assign(output.data().begin(), output.data().end());
-            writeAll(dir + "/doc-" + std::to_string(size) + ".xml", documents[size]);
-            writeAll(dir + "/signed-" + std::to_string(size) + ".xml", xmlsecTemplateOf(documents[size]));
-        }
-        ready = true;
-    }
-
-    // The document with an xmlsec1 template of the same shape as our
-    // signature (whole-document reference with the enveloped transform).
-    static std::string xmlsecTemplateOf(const std::string& document) {
-        std::string doc = document;
-        const std::size_t end = doc.rfind("</Msg>");
-        doc.insert(end + 6,
-                   "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>"
-                   "<CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
-                   "<SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>"
-                   "<Reference URI=\"\"><Transforms><Transform "
-                   "Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/></Transforms>"
-                   "<DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/><DigestValue/></Reference>"
-                   "</SignedInfo><SignatureValue/></Signature>");
-        const std::size_t root = doc.find("<Msg ");
-        doc.insert(root, "<EDoc>");
-        doc += "</EDoc>\n";
-        return doc;
     }
 };
 
@@ -156,7 +83,7 @@ void BM_Xmlsec1Sign(benchmark::State& state) {
     const std::string size = std::to_string(state.range(0));
     const std::string command = "xmlsec1 --sign --privkey-pem " + r.dir + "/pki/keys/signer.key," + r.dir +
                                 "/pki/certs/signer.pem --output " + r.dir + "/xmlsec-" + size + ".xml " + r.dir +
-                                "/signed-" + size + ".xml 2>/dev/null";
+                                "/template-" + size + ".xml 2>/dev/null";
     for (auto _ : state) {
         if (!run(command)) return state.SkipWithError("xmlsec1 --sign failed");
     }
@@ -169,7 +96,7 @@ void BM_Xmlsec1Verify(benchmark::State& state) {
     const std::string size = std::to_string(state.range(0));
     const std::string file = r.dir + "/xmlsec-" + size + ".xml";
     if (!run("xmlsec1 --sign --privkey-pem " + r.dir + "/pki/keys/signer.key," + r.dir + "/pki/certs/signer.pem --output " +
-             file + " " + r.dir + "/signed-" + size + ".xml 2>/dev/null")) {
+             file + " " + r.dir + "/template-" + size + ".xml 2>/dev/null")) {
         return state.SkipWithError("xmlsec1 --sign failed");
     }
     const std::string command = "xmlsec1 --verify --enabled-key-data key-name --pubkey-cert-pem " + r.dir +
