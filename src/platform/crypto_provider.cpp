@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/evp_digest.h"
+#include "platform/public_key_cache.h"
 #include "platform/last_error.h"
 #include "platform/software_hash.h"
 #include "platform/trap_released_lock.h"
@@ -162,15 +163,7 @@ public:
     // An empty or undecodable certificate answers NTE_BAD_KEY; a decodable
     // key of another algorithm than RSA answers NTE_BAD_PUBLIC_KEY.
     std::unique_ptr<PublicKey> importPublicKey(const Certificate& certificate) override {
-        const ByteBlock& der = certificate.der();
-        if (der.empty() || der.size() > 0x7FFFFFFF) {
-            fail(kNteBadKey);
-            return nullptr;
-        }
-        const unsigned char* p = der.data();
-        X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-        EVP_PKEY* key = x ? X509_get_pubkey(x) : nullptr;  // a reference of our own
-        X509_free(x);
+        EVP_PKEY* key = publicKeyOfCertificate(certificate.der());  // a reference of our own
         if (!key) {
             fail(kNteBadKey);
             return nullptr;
