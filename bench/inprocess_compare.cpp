@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     // case's first large allocation, whichever case that is.
     mallopt(M_MXFAST, 0);
     tessal::bench::Rig rig(folder);
-    if (!rig.ready) return fail("the signing rig could not be set up");
+    if (!rig.ready) return fail(("the signing rig could not be set up in " + folder + " (it must be a new or empty folder)").c_str());
     EVP_PKEY* publicKey = lb_load_certificate_key((rig.dir + "/pki/certs/signer.pem").c_str());
     EVP_PKEY* privateKey = lb_load_private_key((rig.dir + "/pki/keys/signer.key").c_str());
     if (!publicKey || !privateKey) return fail("the signer's key files cannot be read");

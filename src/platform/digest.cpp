@@ -8,21 +8,33 @@
 
 namespace tessal::platform {
 
+namespace {
+
+// The implementation of a digest, fetched from the providers once per
+// process: a digest named through EVP_sha256() and its kin is looked up
+// again at every initialisation. Where the fetch finds nothing, the named
+// digest still stands in, as before.
+const EVP_MD* fetchedOrNamed(const char* name, const EVP_MD* named) {
+    const EVP_MD* fetched = EVP_MD_fetch(nullptr, name, nullptr);
+    return fetched != nullptr ? fetched : named;
+}
+
+}  // namespace
+
 const EVP_MD* evpDigestOf(DigestKind kind) {
+    // Kept for the life of the process; every thread may use them at once.
+    static const EVP_MD* const sha1 = fetchedOrNamed("SHA1", EVP_sha1());
+    static const EVP_MD* const sha256 = fetchedOrNamed("SHA2-256", EVP_sha256());
+    static const EVP_MD* const sha384 = fetchedOrNamed("SHA2-384", EVP_sha384());
+    static const EVP_MD* const sha512 = fetchedOrNamed("SHA2-512", EVP_sha512());
     switch (kind) {
-        case DigestKind::Sha1: return EVP_sha1();
-        case DigestKind::Sha256: return EVP_sha256();
-        case DigestKind::Sha384: return EVP_sha384();
-        case DigestKind::Sha512: return EVP_sha512();
+        case DigestKind::Sha1: return sha1;
+        case DigestKind::Sha256: return sha256;
+        case DigestKind::Sha384: return sha384;
+        case DigestKind::Sha512: return sha512;
     }
     return nullptr;
 }
-
-namespace {
-
-
-
-}  // namespace
 
 struct DigestStream::Context {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
