@@ -9,6 +9,8 @@
 #include <iostream>
 #include <limits>
 
+#include "platform/unique_fd.h"
+
 namespace tessal::cli {
 
 namespace {
@@ -16,20 +18,6 @@ namespace {
 // Growth step for content beyond what fstat announced (pipes, files in /proc,
 // files that grow while being read), and the bound on a single read call.
 constexpr std::size_t kChunk = 1 << 20;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads the whole file into one buffer sized by fstat. One spare byte lets
 // the end of an unchanged regular file be seen without growing the buffer;
@@ -41,7 +29,7 @@ std::optional<Bytes> readWhole(const std::string& path, int* error) {
         if (error) *error = code;
         return std::nullopt;
     };
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return fail(errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return fail(errno);

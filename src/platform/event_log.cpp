@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/config.h"
 #include "platform/last_error.h"
+#include "platform/unique_fd.h"
 
 namespace tessal::platform {
 
@@ -19,20 +20,6 @@ namespace {
 
 constexpr int kFacilityUser = 1;
 constexpr std::string_view kDefaultSocket = "/dev/log";
-
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // RFC 3339 local time with milliseconds and the offset from UTC.
 std::string timestamp() {
@@ -89,7 +76,7 @@ bool sendSyslogEvent(int severity, std::string_view appName, std::string_view ms
     }
     std::memcpy(address.sun_path, path.data(), path.size());
 
-    Socket s(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd s(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (s.get() < 0) {
         captureErrno();
         return false;

@@ -8,25 +8,11 @@
 #include <cerrno>
 
 #include "platform/last_error.h"
+#include "platform/unique_fd.h"
 
 namespace tessal::platform {
 
 namespace {
-
-// Owns the descriptor so that every way out of an attempt closes it.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Locking is advisory and only keeps well-behaved readers and writers of the
 // same range out; whether it succeeds does not decide the attempt.
@@ -48,7 +34,7 @@ bool appendOnce(const std::string& path, std::string_view bytes) {
     // (ENXIO) instead of hanging the caller; a log is a regular file, and
     // anything else (a FIFO with a reader, a device) could block or swallow
     // the line, so it fails the attempt too.
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
     if (file.get() < 0) {
         captureErrno();
         return false;

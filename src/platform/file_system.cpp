@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/last_error.h"
+#include "platform/unique_fd.h"
 
 namespace tessal::platform {
 
@@ -18,30 +19,6 @@ namespace {
 
 constexpr std::size_t kPieceSize = 4096;
 constexpr int kMaxLinkHops = 40;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    // Closes and answers whether the close itself succeeded (a delayed write
-    // error may surface only here).
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 class DirHandle {
 public:
