@@ -25,7 +25,33 @@ struct Trap {
 thread_local Trap* activeTrap = nullptr;
 thread_local volatile std::uint32_t trappedCode = 0;
 // A stack of its own for the handler, so a stack overflow can still be caught.
-thread_local std::vector<char> alternateStack;
+// When the thread ends, the stack it had before is put back before the memory
+// goes: the kernel must never hold a freed block as a signal stack, and a
+// runtime that set up a stack of its own (a sanitizer's) finds that one again.
+class AlternateStack {
+public:
+    AlternateStack() = default;
+    AlternateStack(const AlternateStack&) = delete;
+    AlternateStack& operator=(const AlternateStack&) = delete;
+    ~AlternateStack() {
+        if (installed_) sigaltstack(&previous_, nullptr);
+    }
+    void ensure() {
+        if (!memory_.empty()) return;
+        memory_.resize(64 * 1024);
+        stack_t st;
+        std::memset(&st, 0, sizeof st);
+        st.ss_sp = memory_.data();
+        st.ss_size = memory_.size();
+        installed_ = sigaltstack(&st, &previous_) == 0;
+    }
+
+private:
+    std::vector<char> memory_;
+    stack_t previous_{};
+    bool installed_ = false;
+};
+thread_local AlternateStack alternateStack;
 
 // The low end of the thread's stack and its guard size, learnt before any
 // trap is armed: the handler may only make async-signal-safe calls, and
@@ -117,21 +143,11 @@ void installHandlers() {
     });
 }
 
-void ensureAlternateStack() {
-    if (!alternateStack.empty()) return;
-    alternateStack.resize(64 * 1024);
-    stack_t st;
-    std::memset(&st, 0, sizeof st);
-    st.ss_sp = alternateStack.data();
-    st.ss_size = alternateStack.size();
-    sigaltstack(&st, nullptr);
-}
-
 }  // namespace
 
 std::optional<std::uint32_t> runTrappingFaults(const std::function<void()>& body) {
     installHandlers();
-    ensureAlternateStack();
+    alternateStack.ensure();
     learnStackEnd();
     trappedCode = 0;  // the handler then finds this thread's variables in place
     const std::size_t locksHeld = held_locks::depth();
