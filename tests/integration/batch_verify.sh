@@ -6,11 +6,8 @@
 set -u
 source "$(dirname "$0")/lib/rig.sh" "$1"
 
-mint_pki
-start_service "$P"
-make_signatures "http://127.0.0.1:$PORT"
+set_up_verification
 subject=$(name_text "$P/certs/signer.pem" subject)
-write_config --domain "127.0.0.1:$PORT"
 
 printf '<EDoc><Msg><Total>42.00</Total></Msg></EDoc>\n' > "$S/unsigned.xml"
 

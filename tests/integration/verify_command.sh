@@ -6,13 +6,9 @@
 set -u
 source "$(dirname "$0")/lib/rig.sh" "$1"
 
-mint_pki
-# The service runs before the signatures are made: some of them time-stamp its answers.
-start_service "$P"
-make_signatures "http://127.0.0.1:$PORT"
+set_up_verification
 subject=$(name_text "$P/certs/signer.pem" subject)
 revoked_subject=$(name_text "$P/certs/signer-revoked.pem" subject)
-write_config --domain "127.0.0.1:$PORT"
 
 verify() { run "$TESSAL" verify "$S/$1"; }
 member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }

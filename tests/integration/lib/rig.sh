@@ -55,6 +55,16 @@ make_signatures() {
     fi
 }
 
+# set_up_verification: the minted PKI, the service on it, the test signatures
+# (some time-stamping its answers, so the service comes first) and a
+# configuration that fetches from it.
+set_up_verification() {
+    mint_pki
+    start_service "$P"
+    make_signatures "http://127.0.0.1:$PORT"
+    write_config --domain "127.0.0.1:$PORT"
+}
+
 # write_config [OPTION...]: $D/tessal.conf from tools/test-pki/write-config.sh
 # with those options, in use from now on, with the certificate cache in $D/cache.
 write_config() {
