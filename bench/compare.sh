@@ -67,18 +67,8 @@ note "in-process timing"
 source "$SRC/tests/integration/lib/pki_service_start.sh"
 start_pki_service "$BUILD/bin/tessal-pki-service" "$R/pki" "$D"
 [ -n "$PORT" ] || die "the stand-in certificate service did not start: $(cat "$D/service.err")"
-cat >"$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-defaultPkiDomain = 127.0.0.1:$PORT
-
-[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Bench HSM]
-module = /usr/lib/softhsm/libsofthsm2.so
-pin = 1234
-
-[platform]
-p11kitDiscovery = no
-CONF
-export TESSAL_CONFIG="$D/tessal.conf" XDG_CACHE_HOME="$D/cache" SOFTHSM2_CONF="$R/hsm/softhsm2.conf"
+TESSAL_CONFIG=$(bash "$SRC/tools/test-pki/write-config.sh" "$D" --domain "127.0.0.1:$PORT" --hsm "Bench HSM" --pin 1234)
+export TESSAL_CONFIG XDG_CACHE_HOME="$D/cache" SOFTHSM2_CONF="$R/hsm/softhsm2.conf"
 cp "$R/doc-10240.xml" "$D/warm.xml"
 "$TESSAL" sign "$D/warm.xml" --container signer >/dev/null 2>"$D/err" || die "tessal sign failed: $(cat "$D/err")"
 for size in "${SIZES[@]}"; do

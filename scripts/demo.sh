@@ -25,29 +25,14 @@ bash tools/test-pki/mint.sh "$WORK/pki" >/dev/null
 echo "== creating the SoftHSM2 token 'demo' with the container 'signer'"
 export SOFTHSM2_CONF=$(bash tools/test-pki/make-token.sh "$WORK/hsm" "$WORK/pki" demo 1234 signer)
 
-"$ROOT/build/bin/tessal-pki-service" --root "$WORK/pki" --listen 127.0.0.1:0 >"$WORK/service.out" 2>"$WORK/service.err" &
-SERVICE_PID=$!
-PORT=""
-for _ in $(seq 400); do  # up to 20 s on a loaded machine
-    PORT=$(head -n1 "$WORK/service.out" 2>/dev/null || true)
-    [ -n "$PORT" ] && break
-    sleep 0.05
-done
+source tests/integration/lib/pki_service_start.sh
+start_pki_service "$ROOT/build/bin/tessal-pki-service" "$WORK/pki" "$WORK"
+SERVICE_PID=$PID
 echo "== certificate web service on 127.0.0.1:$PORT (pid $SERVICE_PID)"
 
-cat > "$WORK/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-logFilePath = $WORK/tessal.log
-defaultPkiDomain = 127.0.0.1:$PORT
-
-[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Demo HSM]
-module = /usr/lib/softhsm/libsofthsm2.so
-pin = 1234
-
-[platform]
-p11kitDiscovery = no
-CONF
-export TESSAL_CONFIG="$WORK/tessal.conf"
+TESSAL_CONFIG=$(bash tools/test-pki/write-config.sh "$WORK" --log "$WORK/tessal.log" \
+    --domain "127.0.0.1:$PORT" --hsm "Demo HSM" --pin 1234)
+export TESSAL_CONFIG
 export XDG_CACHE_HOME="$WORK/cache"
 
 mkdir -p "$WORK/inbox" "$WORK/signed" "$WORK/done" "$WORK/archive"

@@ -3,11 +3,8 @@
 # lands on disk, in the logs and in the event log socket.
 # Usage: call_members.sh PATH_TO_TESSAL
 set -u
-TESSAL="$1"
-D=$(mktemp -d)
-trap 'rm -rf "$D"; [ -n "${LISTENER:-}" ] && kill "$LISTENER" 2>/dev/null' EXIT
+source "$(dirname "$0")/lib/rig.sh" "$1"
 export TESSAL_CONFIG="$D/none.conf"   # no configuration: global log off
-source "$(dirname "$0")/lib/assertions.sh"
 
 # --- usage -------------------------------------------------------------------
 check "help" equals "$(status "$TESSAL" --help)" 0
@@ -87,14 +84,8 @@ check "empty directory" equals "$("$TESSAL" call readNextFileXml "s:$D/empty")" 
 check "missing directory" contains "$("$TESSAL" call readNextFileXml "s:$D/nope" 2>&1)" "Nepasiekiamas katalogas \"$D/nope\""
 
 # --- logs and the event log ------------------------------------------------------------
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-logFilePath = $D/global.log
-defaultPkiDomain = https://pki.a.example:8443, b.example
-
-[platform]
-eventLogSocket = $D/log.sock
-CONF
+bash "$SRC/tools/test-pki/write-config.sh" "$D" --log "$D/global.log" \
+    --domain "https://pki.a.example:8443, b.example" --platform "eventLogSocket = $D/log.sock" >/dev/null
 python3 - "$D/log.sock" "$D/events.txt" <<'PY' &
 import socket, sys
 s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
@@ -107,7 +98,7 @@ with open(sys.argv[2], "wb") as out:
     except socket.timeout:
         pass
 PY
-LISTENER=$!
+PID=$!  # the listener, stopped on exit like a service
 for _ in $(seq 50); do [ -S "$D/log.sock" ] && break; sleep 0.1; done
 TESSAL_CONFIG="$D/tessal.conf" "$TESSAL" call writeEventLog s:įvykis u:1 :: writeEventLog s:klaida u:2 \
     :: writeLog "s:$D/own.log" s:eilutė :: KeyContainer s:signer :: PkiDomain s:c.example >/dev/null

@@ -6,17 +6,11 @@
 # Usage: card_signing.sh PATH_TO_TESSAL (the service binary lies next to it).
 # Needs root (pcscd's socket is /run/pcscd/pcscd.comm, one daemon per machine).
 set -u
-TESSAL="$1"
-SRC="$(cd "$(dirname "$0")/../.." && pwd)"
-SERVICE="$(dirname "$1")/tessal-pki-service"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 SOCKET=/run/pcscd/pcscd.comm
 READER="Virtual PCD 00 00"
 VPCD=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
-D=$(mktemp -d)
-SERVICE_PID=""; PCSCD_PID=""; VICC_PID=""
-source "$(dirname "$0")/lib/assertions.sh"
-source "$(dirname "$0")/lib/pki_service_start.sh"
-source "$(dirname "$0")/lib/pki_texts.sh"
+PCSCD_PID=""; VICC_PID=""
 
 stop_vicc() {
     [ -n "$VICC_PID" ] || return 0
@@ -32,8 +26,7 @@ cleanup() {
         for _ in $(seq 50); do [ -e "$SOCKET" ] || break; sleep 0.1; done
         wait "$PCSCD_PID" 2>/dev/null
     fi
-    [ -n "$SERVICE_PID" ] && { kill "$SERVICE_PID" 2>/dev/null; wait "$SERVICE_PID" 2>/dev/null; }
-    rm -rf "$D"
+    rig_cleanup
 }
 trap cleanup EXIT
 
@@ -46,13 +39,11 @@ done
 [ -e "$SOCKET" ] && skip "another pcscd is running ($SOCKET exists)"
 
 # --- the signer's key on the token bound to the reader -------------------------
-P="$D/pki"
-bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
+mint_pki
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" card 1234 signer)
 subject=$(name_text "$P/certs/signer.pem" subject)
 
-start_pki_service "$SERVICE" "$P" "$D"
-SERVICE_PID=$PID
+start_service "$P"
 
 # The desktop prompt: answers every Assuan command, and GETPIN with the PIN
 # in $D/pin; records the commands it was given.
@@ -72,12 +63,9 @@ SH
 chmod +x "$D/pinentry"
 
 # No pin for the provider: the card's PIN must come from the prompt.
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-defaultPkiDomain = 127.0.0.1:$PORT
-
-[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Card Provider]
-module = /usr/lib/softhsm/libsofthsm2.so
+write_config --domain "127.0.0.1:$PORT" --hsm "Card Provider" \
+    --platform "pinentryProgram = $D/pinentry" --platform "pinentryTimeout = 10"
+cat >> "$TESSAL_CONFIG" <<CONF
 
 [SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\Virtual Card]
 ATR = 3B951381018073FF01000B
@@ -85,14 +73,7 @@ Crypto Provider = Card Provider
 
 [SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\$READER]
 token = card
-
-[platform]
-p11kitDiscovery = no
-pinentryProgram = $D/pinentry
-pinentryTimeout = 10
 CONF
-export TESSAL_CONFIG="$D/tessal.conf"
-export XDG_CACHE_HOME="$D/cache"
 unset TESSAL_PIN
 
 # --- the resource manager and the card -------------------------------------------
@@ -133,19 +114,15 @@ check "pcscd takes connections" test -e "$SOCKET"
 start_vicc
 check "the card is in the reader" wait_card "Card inserted"
 
-run() {
-    timeout 60 "$@" >"$D/stdout" 2>"$D/stderr"
-    RC=$?
-    OUT=$(cat "$D/stdout")
-    ERR=$(cat "$D/stderr")
-}
+# Every command is bounded: a card wait that never ends fails the check.
+bounded() { timeout 60 "$@"; }
 cp "$SRC/examples/messages/20_invoice.xml" "$D/doc.xml"
 
 # --- the card search finds the key without a container name ----------------------
-run "$TESSAL" sign "$D/doc.xml" -o "$D/signed.xml" --log "$D/sign.log"
+run bounded "$TESSAL" sign "$D/doc.xml" -o "$D/signed.xml" --log "$D/sign.log"
 check "a card key signs" equals "$RC" 0
 [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
-run "$TESSAL" verify "$D/signed.xml"
+run bounded "$TESSAL" verify "$D/signed.xml"
 check "the card's signature verifies" equals "$OUT" "$subject"
 LOG=$(cat "$D/sign.log" 2>/dev/null)
 check "the signing went the card's way" contains "$LOG" "Tikrinamas operacinės sistemos kortelių posistemio veikimas"
@@ -157,7 +134,7 @@ check "the prompt names the reader" contains "$PROMPT" "$READER"
 # --- a wrong PIN fails in bounded time ------------------------------------------
 echo 0000 > "$D/pin"
 : > "$D/pinentry.log"
-run "$TESSAL" sign "$D/doc.xml" -o "$D/wrong.xml"
+run bounded "$TESSAL" sign "$D/doc.xml" -o "$D/wrong.xml"
 check "a wrong PIN does not hang" bash -c "[ $RC -ne 124 ]"
 check "a wrong PIN fails" equals "$RC" 1
 check "a wrong PIN finds no usable key" contains "$ERR" "Nerasta nei vieno sertifikato"
@@ -168,7 +145,7 @@ echo 1234 > "$D/pin"
 # --- the card pulled: the empty reader is reported -------------------------------
 stop_vicc
 check "the reader is empty" wait_card "Card removed"
-run "$TESSAL" sign "$D/doc.xml" -o "$D/pulled.xml"
+run bounded "$TESSAL" sign "$D/doc.xml" -o "$D/pulled.xml"
 check "with the card out signing fails" equals "$RC" 1
 check "with the card out no certificate is found" contains "$ERR" \
     "Nerasta nei vieno sertifikato, atitinkančio sistemos reikalavimus."
@@ -178,14 +155,14 @@ echo "card out: $ERR"
 # --- the card back: signing works again ------------------------------------------
 start_vicc
 check "the card is back in the reader" wait_card "Card inserted"
-run "$TESSAL" sign "$D/doc.xml" -o "$D/again.xml"
+run bounded "$TESSAL" sign "$D/doc.xml" -o "$D/again.xml"
 check "with the card back signing works" equals "$RC" 0
 [ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
-run "$TESSAL" verify "$D/again.xml"
+run bounded "$TESSAL" verify "$D/again.xml"
 check "the second card signature verifies" equals "$OUT" "$subject"
 
 # --- another container name rejects the card's key -------------------------------
-run "$TESSAL" sign "$D/doc.xml" -o "$D/other.xml" --container nosuch
+run bounded "$TESSAL" sign "$D/doc.xml" -o "$D/other.xml" --container nosuch
 check "another container name fails" equals "$RC" 1
 check "the card's key is counted and refused" contains "$ERR" "Rasta sertifikatų: 1."
 check "the refusal gives the container rule" contains "$ERR" \

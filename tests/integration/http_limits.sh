@@ -4,28 +4,18 @@
 # and a body trickled out more slowly than the request deadline allows.
 # Usage: http_limits.sh PATH_TO_TESSAL (the service binary lies next to it)
 set -u
-TESSAL="$1"
-SRC="$(cd "$(dirname "$0")/../.." && pwd)"
-SERVICE="$(dirname "$1")/tessal-pki-service"
-D=$(mktemp -d)
-PID=""
-trap '[ -n "$PID" ] && kill "$PID" 2>/dev/null; rm -rf "$D"' EXIT
-source "$(dirname "$0")/lib/assertions.sh"
-source "$(dirname "$0")/lib/pki_service_start.sh"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 
-bash "$SRC/tools/test-pki/mint.sh" "$D/pki" >/dev/null
-printf '2026-12-09 08:30:00' > "$D/pki/time"
-size=$(stat -c %s "$D/pki/time")
+mint_pki
+printf '2026-12-09 08:30:00' > "$P/time"
+size=$(stat -c %s "$P/time")
 
-serve() {  # serve [SERVICE OPTION...]: (re)starts the service
-    [ -n "$PID" ] && { kill "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; }
-    start_pki_service "$SERVICE" "$D/pki" "$D" "$@"
-}
+serve() { start_service "$P" "$@"; }  # serve [SERVICE OPTION...]: (re)starts the service
 configure() {  # configure [PLATFORM LINE...]
-    { printf '[SOFTWARE\\Classes\\Tessal.Sign]\ndefaultPkiDomain = 127.0.0.1:%s\n[platform]\n' "$PORT"
-      printf '%s\n' "$@"; } > "$D/tessal.conf"
+    local lines=() line
+    for line in "$@"; do lines+=(--platform "$line"); done
+    write_config --domain "127.0.0.1:$PORT" "${lines[@]}"
 }
-export TESSAL_CONFIG="$D/tessal.conf"
 sync_time() { "$TESSAL" call --json syncTime s:http://x/pki/time; }
 
 serve

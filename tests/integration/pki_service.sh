@@ -13,6 +13,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/lib/assertions.sh"
+source "$(dirname "$0")/lib/pki_service_start.sh"
 
 bash "$SRC/tools/test-pki/mint.sh" "$D/pki" >/dev/null
 P="$D/pki"
@@ -20,15 +21,9 @@ source "$(dirname "$0")/lib/pki_texts.sh"
 # The answer's Base64 between the opening and closing tags of element $2.
 answer_base64() { sed -n "s|.*<$2[^>]*>\([^<]*\)</$2>.*|\1|p" <<<"$1"; }
 
-start() {  # start ARGS... : starts the service on a free port, sets PORT and PID
-    "$SERVICE" --listen 127.0.0.1:0 "$@" >"$D/out" 2>"$D/err" &
-    PID=$!; pids+=("$PID")
-    PORT=""
-    for _ in $(seq 400); do  # up to 20 s on a loaded machine
-        PORT=$(head -n1 "$D/out" 2>/dev/null)
-        [ -n "$PORT" ] && break
-        sleep 0.05
-    done
+start() {  # start [OPTION...]: the service on P on a free port, sets PORT and PID
+    start_pki_service "$SERVICE" "$P" "$D" "$@"
+    pids+=("$PID")
 }
 stop() { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null; }
 get() { curl -s --max-time 10 "http://127.0.0.1:$PORT/pki/$1"; }
@@ -44,7 +39,7 @@ root_crl_b64=$(base64 -w0 < "$P/crls/root-ca.crl")
 foreign_crl_b64=$(base64 -w0 < "$P/crls/foreign-ca.crl")
 
 echo "2024-01-01T00:00:00Z" > "$P/time"
-start --root "$P" --request-log "$D/requests.log"
+start --request-log "$D/requests.log"
 check "service prints the port it listens on" bash -c "[[ '$PORT' =~ ^[0-9]+$ ]] && [ '$PORT' -gt 0 ]"
 
 # --- certificate endpoints -------------------------------------------------
@@ -133,7 +128,7 @@ stop "$PID"
 check "service stops on SIGTERM" bash -c "! kill -0 $PID 2>/dev/null"
 
 # --- fault injection and delay ----------------------------------------------
-start --root "$P" --fail /pki/crl/=503 --fail "/pki/cert/?hex&$(der_sha1 "$signer")=500" --delay-ms 300
+start --fail /pki/crl/=503 --fail "/pki/cert/?hex&$(der_sha1 "$signer")=500" --delay-ms 300
 check "failed prefix answers its status" equals "$(code crl/0.htm)" 503
 check "failed prefix covers every CRL form" equals "$(code "crl/?hex&$(crl_sha1 "$P/crls/issuing-ca.crl")")" 503
 check "failed certificate key answers its status" equals "$(code "cert/?hex&$(der_sha1 "$signer")")" 500
@@ -153,11 +148,11 @@ check "--tls-cert without --tls-key is a usage error" \
 # --- HTTPS, with and without a client certificate -------------------------------
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$D/tls.key" -subj "/CN=127.0.0.1" -days 30 \
     -addext "subjectAltName=IP:127.0.0.1" -out "$D/tls.pem" 2>/dev/null
-start --root "$P" --tls-cert "$D/tls.pem" --tls-key "$D/tls.key"
+start --tls-cert "$D/tls.pem" --tls-key "$D/tls.key"
 check "https answers the signer" equals "$(answer_base64 "$(curl -s --max-time 10 --cacert "$D/tls.pem" \
     "https://127.0.0.1:$PORT/pki/cert/?hex&$(der_sha1 "$signer")")" $CERT_PATH)" "$signer_b64"
 stop "$PID"
-start --root "$P" --tls-cert "$D/tls.pem" --tls-key "$D/tls.key" --client-ca "$P/certs/root-ca.pem"
+start --tls-cert "$D/tls.pem" --tls-key "$D/tls.key" --client-ca "$P/certs/root-ca.pem"
 url="https://127.0.0.1:$PORT/pki/time"
 check "client certificate demanded" bash -c "! curl -s --max-time 10 --cacert '$D/tls.pem' '$url' >/dev/null"
 cat "$signer" "$P/certs/issuing-ca.pem" > "$D/client-chain.pem"

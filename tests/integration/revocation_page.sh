@@ -6,23 +6,7 @@
 # shows such a signer as not revoked.
 # Usage: revocation_page.sh PATH_TO_TESSAL (the service binary lies next to it).
 set -u
-TESSAL="$1"
-SRC="$(cd "$(dirname "$0")/../.." && pwd)"
-SERVICE="$(dirname "$1")/tessal-pki-service"
-D=$(mktemp -d)
-PID=""
-stop_service() {
-    [ -n "$PID" ] && { kill "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; }
-    PID=""
-}
-cleanup() {
-    stop_service
-    rm -rf "$D"
-}
-trap cleanup EXIT
-source "$(dirname "$0")/lib/assertions.sh"
-source "$(dirname "$0")/lib/pki_service_start.sh"
-source "$(dirname "$0")/lib/pki_texts.sh"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 
 printf '127.0.0.1 pki.nk.example\n' > "$D/hosts"
 if ! unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
@@ -31,14 +15,8 @@ if ! unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
     exit
 fi
 
-P="$D/pki"
-S="$D/sig"
-bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
-if ! bash "$SRC/tools/test-signatures/make.sh" "$P" "$S" >"$D/make.log" 2>&1; then
-    cat "$D/make.log" >&2
-    echo "FAIL: test signatures could not be made" >&2
-    exit 1
-fi
+mint_pki
+make_signatures
 subject=$(name_text "$P/certs/signer.pem" subject)
 
 # The same PKI without the issuing CA's CRL: the issuer's name is not in the
@@ -75,25 +53,9 @@ if command -v softhsm2-util >/dev/null && command -v pkcs11-tool >/dev/null; the
     export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" demo 1234 signer signer-revoked)
     can_sign=yes
 fi
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-
-[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Demo HSM]
-module = /usr/lib/softhsm/libsofthsm2.so
-pin = 1234
-
-[platform]
-p11kitDiscovery = no
-CONF
-export TESSAL_CONFIG="$D/tessal.conf"
-export XDG_CACHE_HOME="$D/cache"
+# No PKI domain: in a page the page's host is the domain.
+write_config --hsm "Demo HSM" --pin 1234
 cp "$SRC/examples/messages/20_invoice.xml" "$D/doc.xml"
-run() {
-    "$@" >"$D/stdout" 2>"$D/stderr"
-    RC=$?
-    OUT=$(cat "$D/stdout")
-    ERR=$(cat "$D/stderr")
-}
 # page FILE: verifyXmlSign, then the summary, in a page served from pki.nk.example.
 page() {
     run unshare -m sh -c 'mount --bind "$1" /etc/hosts && exec "$2" call --page "http://pki.nk.example:$3/app" verifyXmlSign "b:$4" :: info' \
@@ -109,12 +71,7 @@ page_sign() {
 serve() {
     stop_service
     rm -rf "$D/cache"
-    start_pki_service "$SERVICE" "$1" "$D"
-    if [ -z "$PORT" ]; then
-        cat "$D/service.err" >&2
-        echo "FAIL: the certificate service did not start" >&2
-        exit 1
-    fi
+    start_service "$1"
 }
 not_revoked="Pasirašiusio asmens sertifikatas neatšauktas"
 revoked_row="Pasirašiusio asmens sertifikatas atšauktas"

@@ -4,52 +4,20 @@
 # our verifier and by xmlsec1.
 # Usage: sign_command.sh PATH_TO_TESSAL (the service binary lies next to it).
 set -u
-TESSAL="$1"
-SRC="$(cd "$(dirname "$0")/../.." && pwd)"
-SERVICE="$(dirname "$1")/tessal-pki-service"
-D=$(mktemp -d)
-PID=""
-cleanup() {
-    [ -n "$PID" ] && { kill "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; }
-    rm -rf "$D"
-}
-trap cleanup EXIT
-source "$(dirname "$0")/lib/assertions.sh"
-source "$(dirname "$0")/lib/pki_service_start.sh"
-source "$(dirname "$0")/lib/pki_texts.sh"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 
 if ! command -v softhsm2-util >/dev/null || ! command -v pkcs11-tool >/dev/null; then
     missing "softhsm2-util or pkcs11-tool (signing)"
     finish
     exit
 fi
-P="$D/pki"
-bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
+mint_pki
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" demo 1234 \
     signer signer-no-code signer-expired signer-foreign signer-revoked signer-markup)
 subject=$(name_text "$P/certs/signer.pem" subject)
 
-start_pki_service "$SERVICE" "$P" "$D"
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-defaultPkiDomain = 127.0.0.1:$PORT
-
-[SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Demo HSM]
-module = /usr/lib/softhsm/libsofthsm2.so
-pin = 1234
-
-[platform]
-p11kitDiscovery = no
-CONF
-export TESSAL_CONFIG="$D/tessal.conf"
-export XDG_CACHE_HOME="$D/cache"
-
-run() {
-    "$@" >"$D/stdout" 2>"$D/stderr"
-    RC=$?
-    OUT=$(cat "$D/stdout")
-    ERR=$(cat "$D/stderr")
-}
+start_service "$P"
+write_config --domain "127.0.0.1:$PORT" --hsm "Demo HSM" --pin 1234
 cp "$SRC/examples/messages/20_invoice.xml" "$D/doc.xml"
 
 # --- a signature that both verifiers accept -----------------------------------

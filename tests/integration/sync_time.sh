@@ -3,11 +3,7 @@
 # the configured PKI domains, the first of which does not answer.
 # Usage: sync_time.sh PATH_TO_TESSAL
 set -u
-TESSAL="$1"
-D=$(mktemp -d)
-SERVER=""
-trap '[ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null; rm -rf "$D"' EXIT
-source "$(dirname "$0")/lib/assertions.sh"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 
 mkdir -p "$D/www/pki"
 printf '2026-12-09 08:30:00\r\n' > "$D/www/pki/time"
@@ -22,16 +18,12 @@ with socketserver.TCPServer(("127.0.0.1", 0), Quiet) as s:
     os.rename(sys.argv[2] + ".tmp", sys.argv[2])
     s.serve_forever()
 PY
-SERVER=$!
+PID=$!  # stopped on exit like the stand-in service
 for _ in $(seq 400); do [ -s "$D/port" ] && break; sleep 0.1; done
 PORT=$(cat "$D/port")
 # A port that refuses connections: bound and closed again.
 DEAD=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-defaultPkiDomain = 127.0.0.1:$DEAD, localhost:$PORT
-CONF
-export TESSAL_CONFIG="$D/tessal.conf"
+write_config --domain "127.0.0.1:$DEAD, localhost:$PORT"
 
 out=$("$TESSAL" call --json syncTime s:https://ignored.example/pki/time)
 check "time text passes through unchanged" contains "$out" '"value":"2026-12-09 08:30:00\u000d\u000a"'

@@ -4,52 +4,12 @@
 # certificate fetched from the stand-in certificate web service.
 # Usage: verify_command.sh PATH_TO_TESSAL (the service binary lies next to it).
 set -u
-TESSAL="$1"
-SRC="$(cd "$(dirname "$0")/../.." && pwd)"
-SERVICE="$(dirname "$1")/tessal-pki-service"
-D=$(mktemp -d)
-PID=""
-cleanup() {
-    [ -n "$PID" ] && { kill "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; }
-    rm -rf "$D"
-}
-trap cleanup EXIT
-source "$(dirname "$0")/lib/assertions.sh"
-source "$(dirname "$0")/lib/pki_service_start.sh"
+source "$(dirname "$0")/lib/rig.sh" "$1"
 
-P="$D/pki"
-S="$D/sig"
-bash "$SRC/tools/test-pki/mint.sh" "$P" >/dev/null
-
-# The service runs before the signatures are made: some of them time-stamp its answers.
-start_pki_service "$SERVICE" "$P" "$D"
-if [ -z "$PORT" ]; then
-    cat "$D/service.err" >&2
-    echo "FAIL: the certificate service did not start" >&2
-    exit 1
-fi
-if ! bash "$SRC/tools/test-signatures/make.sh" "$P" "$S" "http://127.0.0.1:$PORT" >"$D/make.log" 2>&1; then
-    cat "$D/make.log" >&2
-    echo "FAIL: test signatures could not be made" >&2
-    exit 1
-fi
-source "$(dirname "$0")/lib/pki_texts.sh"
+set_up_verification
 subject=$(name_text "$P/certs/signer.pem" subject)
 revoked_subject=$(name_text "$P/certs/signer-revoked.pem" subject)
-cat > "$D/tessal.conf" <<CONF
-[SOFTWARE\\Classes\\Tessal.Sign]
-defaultPkiDomain = 127.0.0.1:$PORT
-CONF
-export TESSAL_CONFIG="$D/tessal.conf"
-export XDG_CACHE_HOME="$D/cache"
 
-# run CMD...: sets OUT, ERR and RC of the command.
-run() {
-    "$@" >"$D/stdout" 2>"$D/stderr"
-    RC=$?
-    OUT=$(cat "$D/stdout")
-    ERR=$(cat "$D/stderr")
-}
 verify() { run "$TESSAL" verify "$S/$1"; }
 member() { run "$TESSAL" call verifyXmlSign "b:$S/$1"; }
 

@@ -4,6 +4,9 @@
 start_pki_service() {
     local binary="$1" root="$2" work="$3"
     shift 3
+    # Emptied here, before the service starts: a port left by an earlier
+    # service in WORKDIR must not be read as this one's.
+    : >"$work/service.out"
     "$binary" --root "$root" --listen 127.0.0.1:0 "$@" >"$work/service.out" 2>"$work/service.err" &
     PID=$!
     PORT=""
