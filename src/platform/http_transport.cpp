@@ -1,15 +1,14 @@
 #include "platform/http_transport.h"
 
-#include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 
+#include "platform/curl_library.h"
 #include "platform/last_error.h"
 #include "platform/trap_released_lock.h"
 
@@ -19,13 +18,6 @@ namespace {
 
 constexpr std::string_view kAcceptHeader = "Accept: text/plain, */*";
 constexpr long kMaxRedirects = 10;
-
-bool libraryReady() {
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ready;
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -101,53 +93,6 @@ void setTrustedCaFileForTesting(std::optional<std::string> path) {
     caFileOverride = std::move(path);
 }
 
-std::optional<UrlParts> crackUrl(std::string_view url) {
-    CURLU* handle = curl_url();
-    if (!handle) {
-        setLastError(kInternetOutOfHandles);
-        return std::nullopt;
-    }
-    std::optional<UrlParts> parts;
-    const std::string text(url.substr(0, url.find('\0')));
-    const CURLUcode set = curl_url_set(handle, CURLUPART_URL, text.c_str(), CURLU_ALLOW_SPACE);
-    if (set == CURLUE_UNSUPPORTED_SCHEME) {
-        setLastError(kInternetUnrecognisedScheme);
-    } else if (set != CURLUE_OK) {
-        setLastError(kInternetInvalidUrl);
-    } else {
-        auto part = [&](CURLUPart which, unsigned flags) -> std::optional<std::string> {
-            char* value = nullptr;
-            if (curl_url_get(handle, which, &value, flags) != CURLUE_OK || !value) return std::nullopt;
-            std::string copy(value);
-            curl_free(value);
-            return copy;
-        };
-        const auto scheme = part(CURLUPART_SCHEME, 0);
-        const auto host = part(CURLUPART_HOST, 0);
-        const auto port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
-        const bool secure = scheme && equalsIgnoringCase(*scheme, "https");
-        if (!scheme || !(secure || equalsIgnoringCase(*scheme, "http"))) {
-            setLastError(kInternetUnrecognisedScheme);
-        } else if (!host || host->empty() || !port) {
-            setLastError(kInternetInvalidUrl);
-        } else {
-            UrlParts result;
-            result.scheme = *scheme;
-            result.host = *host;
-            result.secure = secure;
-            const unsigned long number = std::strtoul(port->c_str(), nullptr, 10);
-            result.port = static_cast<std::uint16_t>(number <= 65535 ? number : defaultPort(secure));
-            result.pathAndQuery = part(CURLUPART_PATH, 0).value_or("/");
-            if (result.pathAndQuery.empty()) result.pathAndQuery = "/";
-            if (const auto query = part(CURLUPART_QUERY, 0)) result.pathAndQuery += "?" + *query;
-            if (const auto fragment = part(CURLUPART_FRAGMENT, 0)) result.pathAndQuery += "#" + *fragment;
-            parts = std::move(result);
-        }
-    }
-    curl_url_cleanup(handle);
-    return parts;
-}
-
 std::string composeUrl(std::string_view scheme, std::string_view host, std::uint16_t port,
                        std::string_view pathAndQuery) {
     std::string url(scheme);
@@ -162,7 +107,8 @@ std::string composeUrl(std::string_view scheme, std::string_view host, std::uint
 }
 
 std::unique_ptr<InternetSession> InternetSession::open(std::string_view agent) {
-    if (!libraryReady()) {
+    // The library is opened here, by the first request, and not before.
+    if (!curlLibrary()) {
         setLastError(kInternetOutOfHandles);
         return nullptr;
     }
@@ -194,6 +140,7 @@ bool HttpConnection::setOption(ConnectionOption option, std::uint32_t value) {
 }
 
 struct HttpRequest::Handle {
+    const CurlLibrary& lib;
     CURL* curl = nullptr;
     curl_slist* headers = nullptr;
     std::string url;
@@ -211,9 +158,10 @@ struct HttpRequest::Handle {
     curl_off_t moved = 0;
     std::chrono::steady_clock::time_point lastActivity;
 
+    explicit Handle(const CurlLibrary& library) : lib(library) {}
     ~Handle() {
-        if (curl) curl_easy_cleanup(curl);
-        if (headers) curl_slist_free_all(headers);
+        if (curl) lib.easyCleanup(curl);
+        if (headers) lib.slistFreeAll(headers);
     }
 
     static int onClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
@@ -236,7 +184,7 @@ struct HttpRequest::Handle {
         const auto now = std::chrono::steady_clock::now();
         if (!self->connected) {
             curl_off_t connectTime = 0;
-            curl_easy_getinfo(self->curl, CURLINFO_CONNECT_TIME_T, &connectTime);
+            self->lib.easyGetinfo(self->curl, CURLINFO_CONNECT_TIME_T, &connectTime);
             if (connectTime <= 0) return 0;  // the connect limit applies until then
             self->connected = true;
             self->lastActivity = now;
@@ -257,12 +205,12 @@ struct HttpRequest::Handle {
         if (!self->asked) {
             self->asked = true;
             long status = 0;
-            curl_easy_getinfo(self->curl, CURLINFO_RESPONSE_CODE, &status);
+            self->lib.easyGetinfo(self->curl, CURLINFO_RESPONSE_CODE, &status);
             self->bodyWanted = self->reader->wantsBody(static_cast<std::uint32_t>(status));
             // An announced length over the limit is refused before any of it is kept.
             curl_off_t announced = -1;
             if (self->bodyWanted && self->maxAnswerBytes > 0 &&
-                curl_easy_getinfo(self->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+                self->lib.easyGetinfo(self->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
                 announced > self->maxAnswerBytes) {
                 self->tooLarge = true;
                 return 0;
@@ -291,15 +239,20 @@ HttpRequest::~HttpRequest() = default;
 
 std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection, std::string_view pathAndQuery,
                                                bool secure) {
-    auto handle = std::make_unique<Handle>();
-    handle->curl = curl_easy_init();
+    const CurlLibrary* library = curlLibrary();
+    if (!library) {
+        setLastError(kInternetOutOfHandles);
+        return nullptr;
+    }
+    auto handle = std::make_unique<Handle>(*library);
+    handle->curl = library->easyInit();
     if (!handle->curl) {
         setLastError(kInternetOutOfHandles);
         return nullptr;
     }
     handle->url = composeUrl(secure ? "https" : "http", connection.host(), connection.port(), wireText(pathAndQuery));
     for (const char* header : {kAcceptHeader.data(), "Cache-Control: no-cache", "Pragma: no-cache"}) {
-        curl_slist* extended = curl_slist_append(handle->headers, header);
+        curl_slist* extended = library->slistAppend(handle->headers, header);
         if (!extended) {
             setLastError(kInternetOutOfHandles);
             return nullptr;
@@ -313,7 +266,7 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
     CURL* c = handle->curl;
     CURLcode result = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
-        if (result == CURLE_OK) result = curl_easy_setopt(c, option, value);
+        if (result == CURLE_OK) result = library->easySetopt(c, option, value);
     };
     set(CURLOPT_URL, handle->url.c_str());
     set(CURLOPT_USERAGENT, connection.agent().c_str());
@@ -356,10 +309,10 @@ SendOutcome HttpRequest::send(ResponseReader& reader) {
     h.bodyBytes = 0;
     status_.reset();
 
-    const CURLcode result = curl_easy_perform(h.curl);
+    const CURLcode result = h.lib.easyPerform(h.curl);
     h.reader = nullptr;
     long status = 0;
-    if (curl_easy_getinfo(h.curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+    if (h.lib.easyGetinfo(h.curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
         status_ = static_cast<std::uint32_t>(status);
     }
 
