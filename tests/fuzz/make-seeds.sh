@@ -101,6 +101,17 @@ printf 'http://pki.nk.example/pki/cert/?subject&CN%%3DSigner%%2C%%20O%%3DNorvata
 printf 'http://pki.nk.example/pki/crl/?nca&Issuing%%20CA' | seed addresses crl-name
 printf 'http://pki.nk.example/pki/crl/issuing-ca.crl' | seed addresses crl-file
 printf 'pki.nk.example, https://pki.norvatakeldas.example:8443; http://127.0.0.1:80\tother' | seed addresses domains
+# URL splitting: one seed for each kind of host, port, path and scheme rule.
+n=0
+for url in 'http://a/b' 'HTTPS://User:pw@Host:8443/a/./b/../c?q=1#f' 'http:/a' 'http:///a' 'http:////a' \
+    'ftp://a/' 'foo://a/' 'file:///x' 'file://localhost/c:/x' 'file:a|/' 'http://[fe80::1%25eth0]:80/' \
+    'http://[0:0:0:0:0:ffff:1.2.3.4]/' 'http://0x7f.1/' 'http://0177.0.0.1/' 'http://1.2.65535/' \
+    'http://a%41%zz/' 'http://a%2f/' 'http://a:0080/' 'http://a:/' 'http://a:65536/' 'http://u@v@a/' \
+    'http://a/b c?d e#f g' 'http://a?#' 'http://a#b?c'; do
+    printf '%s' "$url" | seed url_split "url-$n"
+    n=$((n + 1))
+done
+printf 'file:\001?1' | seed url_split file-control
 printf 's:tekstas \xc4\x85\ni:-5\nu:4294967295\nx:00ff10\nd:1.5e3\nt:true\ne\nn\nr:s:x\nr:i:7\n-' | seed call_arguments forms
 
 rm -rf "$W"

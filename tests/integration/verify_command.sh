@@ -174,4 +174,19 @@ if unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
 else
     missing "no private mount namespace here, needs root (verification in a page)"
 fi
+
+# --- libcurl is mapped by the first real request, and only then ------------------
+# loaded_files: the shared objects the dynamic loader opened in the last traced run.
+traced_verify() { LD_DEBUG=files LD_DEBUG_OUTPUT="$D/ld-trace" run "$TESSAL" verify "$S/signed.xml"; }
+loaded_files() { cat "$D"/ld-trace.* 2>/dev/null; rm -f "$D"/ld-trace.*; }
+export XDG_CACHE_HOME="$D/cache-lazy"
+traced_verify
+check "first verification with an empty cache verifies" equals "$OUT" "$subject"
+check "first verification with an empty cache opens libcurl" contains "$(loaded_files)" "libcurl.so"
+stop_service
+traced_verify
+check "verification from the warm cache, service stopped, verifies" equals "$OUT" "$subject"
+[ "$RC" -eq 0 ] || echo "  stderr: $ERR" >&2
+check "verification from the warm cache does not open libcurl" \
+    bash -c '! grep -q libcurl <<< "$1"' _ "$(loaded_files)"
 finish
