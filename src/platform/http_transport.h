@@ -48,15 +48,16 @@ inline constexpr std::uint32_t kAnswerTooLarge = kCurlCodeBase + 63;
 inline constexpr std::size_t kBodyChunkSize = 10240;
 
 struct UrlParts {
-    std::string scheme;        // as written, e.g. "http", "HTTPS"
+    std::string scheme;        // in lower case: "http" or "https"
     std::string host;
     std::uint16_t port = 0;    // the scheme's port when the URL names none
     bool secure = false;       // scheme is https
     std::string pathAndQuery;  // "/" when the URL has no path
 };
 
-// Splits an absolute http or https URL. Nothing, with 12006 (another scheme)
-// or 12005 (anything else malformed) in the last error, when it cannot.
+// Splits an absolute http or https URL as libcurl would, without loading it
+// (url_split.cpp); text after a NUL is ignored. Nothing, with 12006 (another
+// scheme) or 12005 (anything else malformed) in the last error, when it cannot.
 std::optional<UrlParts> crackUrl(std::string_view url);
 
 // scheme "://" host [":" port unless the scheme's own] pathAndQuery.
@@ -65,7 +66,8 @@ std::string composeUrl(std::string_view scheme, std::string_view host, std::uint
 
 class InternetSession {
 public:
-    // Nothing, with 12001 in the last error, when the library cannot start.
+    // Opens libcurl if no request has yet. Nothing, with 12001 in the last
+    // error, when the library cannot be opened or cannot start.
     static std::unique_ptr<InternetSession> open(std::string_view agent);
     const std::string& agent() const { return agent_; }
 

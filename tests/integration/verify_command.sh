@@ -183,6 +183,12 @@ export XDG_CACHE_HOME="$D/cache-lazy"
 traced_verify
 check "first verification with an empty cache verifies" equals "$OUT" "$subject"
 check "first verification with an empty cache opens libcurl" contains "$(loaded_files)" "libcurl.so"
+# A libcurl that cannot be used (here: another library under its name) fails
+# the request with 12001, and nothing crashes.
+mkdir -p "$D/no-curl" && ln -s "$(ldd "$TESSAL" | awk '/libz\.so/ {print $3}')" "$D/no-curl/libcurl.so.4"
+XDG_CACHE_HOME="$D/cache-no-curl" LD_LIBRARY_PATH="$D/no-curl" run "$TESSAL" verify "$S/signed.xml"
+check "an unusable libcurl fails the verification" equals "$RC" 1
+check "an unusable libcurl is reported as 12001" contains "$ERR" "klaida (12001)"
 stop_service
 traced_verify
 check "verification from the warm cache, service stopped, verifies" equals "$OUT" "$subject"
