@@ -1,6 +1,6 @@
 #include "platform/curl_library.h"
 
-#include <dlfcn.h>
+#include "platform/runtime_library.h"
 
 namespace tessal::platform {
 
@@ -8,35 +8,22 @@ namespace {
 
 constexpr const char* kCurlSoname = "libcurl.so.4";
 
-template <typename Function>
-bool findSymbol(void* library, const char* name, Function& target) {
-    void* symbol = dlsym(library, name);
-    if (!symbol) return false;
-    target = reinterpret_cast<Function>(symbol);
-    return true;
-}
-
 }  // namespace
 
 std::optional<CurlLibrary> openCurlLibrary(const char* soname) {
-    // Never closed: handles and callbacks of the library may outlive any owner here.
-    void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-    if (!library) return std::nullopt;
-    CurlLibrary curl{};
     CURLcode (*globalInit)(long) = nullptr;
-    const bool complete = findSymbol(library, "curl_global_init", globalInit) &&
-                          findSymbol(library, "curl_easy_init", curl.easyInit) &&
-                          findSymbol(library, "curl_easy_cleanup", curl.easyCleanup) &&
-                          findSymbol(library, "curl_easy_setopt", curl.easySetopt) &&
-                          findSymbol(library, "curl_easy_getinfo", curl.easyGetinfo) &&
-                          findSymbol(library, "curl_easy_perform", curl.easyPerform) &&
-                          findSymbol(library, "curl_slist_append", curl.slistAppend) &&
-                          findSymbol(library, "curl_slist_free_all", curl.slistFreeAll);
-    if (!complete) {
-        dlclose(library);
-        return std::nullopt;
-    }
-    if (globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) return std::nullopt;
+    std::optional<CurlLibrary> curl =
+        openRuntimeLibrary<CurlLibrary>(soname, [&](const LibraryEntryPoints& library, CurlLibrary& table) {
+            return library.find("curl_global_init", globalInit) &&
+                   library.find("curl_easy_init", table.easyInit) &&
+                   library.find("curl_easy_cleanup", table.easyCleanup) &&
+                   library.find("curl_easy_setopt", table.easySetopt) &&
+                   library.find("curl_easy_getinfo", table.easyGetinfo) &&
+                   library.find("curl_easy_perform", table.easyPerform) &&
+                   library.find("curl_slist_append", table.slistAppend) &&
+                   library.find("curl_slist_free_all", table.slistFreeAll);
+        });
+    if (!curl || globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) return std::nullopt;
     return curl;
 }
 

@@ -1,7 +1,5 @@
 #include "platform/pkcs11_module.h"
 
-#include <p11-kit/p11-kit.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +10,7 @@
 
 #include "platform/key_store.h"
 #include "platform/last_error.h"
+#include "platform/p11_kit_library.h"
 #include "platform/system_messages.h"
 #include "platform/trap_released_lock.h"
 
@@ -100,24 +99,29 @@ std::optional<std::vector<RegisteredModule>> registeredModules() {
 }
 
 Module::~Module() {
-    if (finalize_) p11_kit_module_finalize(functions_);
-    p11_kit_module_release(functions_);
+    // A module exists only once p11-kit has been opened.
+    const P11KitLibrary& p11Kit = *p11KitLibrary();
+    if (finalize_) p11Kit.moduleFinalize(functions_);
+    p11Kit.moduleRelease(functions_);
 }
 
 std::shared_ptr<Module> Module::load(const std::string& library) {
     std::lock_guard lock(modulesMutex);
     if (auto it = loadedModules.find(library); it != loadedModules.end()) return it->second;
 
-    CK_FUNCTION_LIST* functions = library.empty() ? nullptr : p11_kit_module_load(library.c_str(), 0);
+    // p11-kit is opened here, by the first module asked for; without it no
+    // module loads.
+    const P11KitLibrary* p11Kit = p11KitLibrary();
+    CK_FUNCTION_LIST* functions = library.empty() || !p11Kit ? nullptr : p11Kit->moduleLoad(library.c_str(), 0);
     if (!functions) {
         setLastError(kNteKeysetNotDefined);
         return nullptr;
     }
-    const CK_RV rv = p11_kit_module_initialize(functions);
+    const CK_RV rv = p11Kit->moduleInitialize(functions);
     // Another part of the process may have started the module already; it
     // then stays started for that part, so it is not finalised here.
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-        p11_kit_module_release(functions);
+        p11Kit->moduleRelease(functions);
         setLastError(kNteKeysetNotDefined);
         return nullptr;
     }

@@ -1,7 +1,6 @@
 #include "platform/smart_card.h"
 
 #include <reader.h>
-#include <winscard.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +10,7 @@
 #include "platform/card_table.h"
 #include "platform/config.h"
 #include "platform/last_error.h"
+#include "platform/pcsc_library.h"
 #include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
@@ -119,14 +119,14 @@ bool serviceGone(LONG result) {
 // it is) when it goes out of scope, whatever happened in between.
 class CardConnection {
 public:
-    CardConnection(SCARDCONTEXT context, std::string_view reader) {
+    CardConnection(const PcscLibrary& pcsc, SCARDCONTEXT context, std::string_view reader) : pcsc_(pcsc) {
         const std::string name(reader);
         DWORD protocol = 0;
-        result_ = SCardConnect(context, name.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+        result_ = pcsc_.connect(context, name.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
                                &handle_, &protocol);
     }
     ~CardConnection() {
-        if (result_ == SCARD_S_SUCCESS) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
+        if (result_ == SCARD_S_SUCCESS) pcsc_.disconnect(handle_, SCARD_LEAVE_CARD);
     }
     CardConnection(const CardConnection&) = delete;
     CardConnection& operator=(const CardConnection&) = delete;
@@ -135,23 +135,24 @@ public:
     SCARDHANDLE handle() const { return handle_; }
 
 private:
+    const PcscLibrary& pcsc_;
     SCARDHANDLE handle_ = 0;
     LONG result_ = SCARD_E_INVALID_HANDLE;
 };
 
 class PcscCardContext final : public CardContext {
 public:
-    explicit PcscCardContext(SCARDCONTEXT context) : context_(context) {}
-    ~PcscCardContext() override { SCardReleaseContext(context_); }
+    PcscCardContext(const PcscLibrary& pcsc, SCARDCONTEXT context) : pcsc_(pcsc), context_(context) {}
+    ~PcscCardContext() override { pcsc_.releaseContext(context_); }
     PcscCardContext(const PcscCardContext&) = delete;
     PcscCardContext& operator=(const PcscCardContext&) = delete;
 
     bool valid() const override {
-        if (!succeeded(SCardIsValidContext(context_))) return false;
+        if (!succeeded(pcsc_.isValidContext(context_))) return false;
         // The library only checks its own handle table; whether the service
         // behind the context is still there takes a call that reaches it.
         DWORD length = 0;
-        const LONG probe = SCardListReaders(context_, nullptr, nullptr, &length);
+        const LONG probe = pcsc_.listReaders(context_, nullptr, nullptr, &length);
         if (serviceGone(probe)) {
             setLastError(codeOf(probe));
             return false;
@@ -166,10 +167,10 @@ public:
         // names makes the second call too small; ask again then.
         for (int attempt = 0; attempt < 3 && result == SCARD_E_INSUFFICIENT_BUFFER; ++attempt) {
             DWORD length = 0;
-            result = SCardListReaders(context_, nullptr, nullptr, &length);
+            result = pcsc_.listReaders(context_, nullptr, nullptr, &length);
             if (result != SCARD_S_SUCCESS) break;
             buffer.assign(length, '\0');
-            result = SCardListReaders(context_, nullptr, buffer.data(), &length);
+            result = pcsc_.listReaders(context_, nullptr, buffer.data(), &length);
             if (result == SCARD_S_SUCCESS) buffer.resize(std::min<std::size_t>(length, buffer.size()));
         }
         if (!succeeded(result)) return std::nullopt;
@@ -188,19 +189,19 @@ public:
     }
 
     bool cardPresent(std::string_view reader) override {
-        const CardConnection connection(context_, reader);
+        const CardConnection connection(pcsc_, context_, reader);
         return succeeded(connection.result());
     }
 
     std::optional<ByteBlock> readAtr(std::string_view reader, bool& connected) override {
-        const CardConnection connection(context_, reader);
+        const CardConnection connection(pcsc_, context_, reader);
         connected = connection.result() == SCARD_S_SUCCESS;
         if (!succeeded(connection.result())) return std::nullopt;
 
         std::array<BYTE, kAttributeBufferSize> attribute{};
         DWORD attributeLength = static_cast<DWORD>(attribute.size());
         const LONG fromAttribute =
-            SCardGetAttrib(connection.handle(), SCARD_ATTR_ATR_STRING, attribute.data(), &attributeLength);
+            pcsc_.getAttrib(connection.handle(), SCARD_ATTR_ATR_STRING, attribute.data(), &attributeLength);
         if (fromAttribute == SCARD_S_SUCCESS && attributeLength > 0 && attributeLength <= attribute.size()) {
             return ByteBlock(attribute.begin(), attribute.begin() + attributeLength);
         }
@@ -213,7 +214,7 @@ public:
         DWORD state = 0;
         DWORD protocol = 0;
         const LONG fromStatus =
-            SCardStatus(connection.handle(), nullptr, &readerLength, &state, &protocol, atr.data(), &atrLength);
+            pcsc_.status(connection.handle(), nullptr, &readerLength, &state, &protocol, atr.data(), &atrLength);
         if (!succeeded(fromStatus)) return std::nullopt;
         if (atrLength > atr.size()) atrLength = static_cast<DWORD>(atr.size());
         return ByteBlock(atr.begin(), atr.begin() + atrLength);
@@ -228,6 +229,7 @@ public:
     }
 
 private:
+    const PcscLibrary& pcsc_;
     SCARDCONTEXT context_;
 };
 
@@ -275,9 +277,16 @@ std::unique_ptr<CardContext> establishCardContext() {
     }
     if (factory) return factory();
 
+    // pcsc-lite is opened here, by the first context asked for; without it
+    // there is no service to reach, and callers hear just that.
+    const PcscLibrary* pcsc = pcscLibrary();
+    if (!pcsc) {
+        setLastError(codeOf(SCARD_E_NO_SERVICE));
+        return nullptr;
+    }
     SCARDCONTEXT context = 0;
-    if (!succeeded(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context))) return nullptr;
-    return std::make_unique<PcscCardContext>(context);
+    if (!succeeded(pcsc->establishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context))) return nullptr;
+    return std::make_unique<PcscCardContext>(*pcsc, context);
 }
 
 void setCardContextFactoryForTesting(std::function<std::unique_ptr<CardContext>()> factory) {
