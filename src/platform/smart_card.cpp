@@ -123,7 +123,7 @@ public:
         const std::string name(reader);
         DWORD protocol = 0;
         result_ = pcsc_.connect(context, name.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                               &handle_, &protocol);
+                                &handle_, &protocol);
     }
     ~CardConnection() {
         if (result_ == SCARD_S_SUCCESS) pcsc_.disconnect(handle_, SCARD_LEAVE_CARD);
