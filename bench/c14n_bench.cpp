@@ -55,7 +55,7 @@ void BM_ParseAndCanonicalise(benchmark::State& state) {
     const std::string& doc = documentOf(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         tessal::xml::OwnedDoc tree(tessal::xml::parseBytes(doc.data(), doc.size()));
-        tessal::xml::CanonicalOctets octets = tessal::xml::canonicalOctets(tree.get(), nullptr, {false, false});
+        tessal::xml::CanonicalOctets octets = tessal::xml::canonicalOctets(tree.get(), {false, false});
         if (!octets.block) state.SkipWithError("canonicalisation failed");
         benchmark::DoNotOptimize(octets.block.get());
     }

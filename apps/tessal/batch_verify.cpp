@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -17,6 +16,7 @@
 #include "cli_host.h"
 #include "document_verdict.h"
 #include "file_input.h"
+#include "platform/system_messages.h"
 #include "tessal/sign.h"
 
 namespace tessal::cli {
@@ -58,14 +58,14 @@ private:
     std::vector<std::optional<FileResult>> slots_;
 };
 
-std::string errorText(int code) {
-    char buffer[256];
-    return ::strerror_r(code, buffer, sizeof buffer);
-}
-
-// The first line of a multi-line defect list: the newest reason.
+// The first line of a multi-line text: of a defect list, the newest reason.
 std::string firstLine(std::string_view text) {
     return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
+
+std::string errorText(int code) {
+    const std::optional<std::string> text = platform::systemMessageText(static_cast<std::uint32_t>(code));
+    return text ? firstLine(*text) : "error " + std::to_string(code);
 }
 
 // A field of an output line with control characters written as \xHH, so a

@@ -47,11 +47,10 @@ int isOutsideHidden(void* data, xmlNodePtr node, xmlNodePtr parent) {
 
 // Runs the canonicalisation into `buffer`; without hidden nodes libxml2
 // walks the whole document without asking about each node.
-bool canonicaliseExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method,
-                        xmlOutputBufferPtr buffer) {
-    std::span<const xmlNodePtr> hiddenNodes = hidden;
+bool canonicaliseInto(xmlDocPtr doc, CanonicalMethod method, std::span<const xmlNodePtr> hidden,
+                      xmlOutputBufferPtr buffer) {
     const xmlC14NIsVisibleCallback visible = hidden.empty() ? nullptr : isOutsideHidden;
-    return xmlC14NExecute(doc, visible, hidden.empty() ? nullptr : &hiddenNodes, modeOf(method), nullptr,
+    return xmlC14NExecute(doc, visible, hidden.empty() ? nullptr : &hidden, modeOf(method), nullptr,
                           method.withComments ? 1 : 0, buffer) >= 0;
 }
 
@@ -87,16 +86,6 @@ std::optional<CanonicalMethod> canonicalMethodOf(std::string_view uri) {
     return std::nullopt;
 }
 
-CanonicalOctets canonicalOctets(xmlDocPtr doc, xmlNodeSetPtr nodes, CanonicalMethod method) {
-    if (doc == nullptr) return {};
-    xmlChar* out = nullptr;
-    // No prefix list: an InclusiveNamespaces child of a transform is not read.
-    const int length = xmlC14NDocDumpMemory(doc, nodes, modeOf(method), nullptr, method.withComments ? 1 : 0, &out);
-    OwnedBlock block(out);
-    if (length <= 0 || !block) return {};
-    return {std::move(block), length};
-}
-
 CanonicalOctets octetsOfBuffer(xmlOutputBufferPtr buffer) {
     const std::size_t size = xmlOutputBufferGetSize(buffer);
     if (size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
@@ -106,20 +95,19 @@ CanonicalOctets octetsOfBuffer(xmlOutputBufferPtr buffer) {
     return {std::move(block), length};
 }
 
-CanonicalOctets canonicalOctetsExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method) {
+CanonicalOctets canonicalOctets(xmlDocPtr doc, CanonicalMethod method, std::span<const xmlNodePtr> hidden) {
     if (doc == nullptr) return {};
     const OwnedOutputBuffer buffer(xmlAllocOutputBuffer(nullptr));
-    if (!buffer || !canonicaliseExcept(doc, hidden, method, buffer.get())) return {};
+    if (!buffer || !canonicaliseInto(doc, method, hidden, buffer.get())) return {};
     return octetsOfBuffer(buffer.get());
 }
 
-long canonicalStreamExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method,
-                           const OctetSink& sink) {
+long canonicalStream(xmlDocPtr doc, CanonicalMethod method, const OctetSink& sink, std::span<const xmlNodePtr> hidden) {
     if (doc == nullptr) return -1;
     StreamTarget target{&sink};
     OwnedOutputBuffer buffer(xmlOutputBufferCreateIO(writeToSink, nullptr, &target, nullptr));
     if (!buffer) return -1;
-    const bool ran = canonicaliseExcept(doc, hidden, method, buffer.get());
+    const bool ran = canonicaliseInto(doc, method, hidden, buffer.get());
     // Closing flushes what the buffer still holds into the sink.
     const int closed = xmlOutputBufferClose(buffer.release());
     if (!ran || closed < 0 || target.stopped) return -1;
@@ -137,8 +125,7 @@ bool SignatureJob::canonicalise(std::string_view method) {
         diag::recordErrorCode(error_, 0, 416, 96, {method});
         return false;
     }
-    CanonicalOctets octets = viewing_ ? canonicalOctetsExcept(tree_, hidden_, *found)
-                                      : canonicalOctets(workingTree_.get(), nullptr, *found);
+    CanonicalOctets octets = canonicalOctets(currentTree(), *found, hiddenNodes());
     if (!octets.block) {
         diag::recordErrorCode(error_, 0, 416, 83);
         return false;
@@ -154,8 +141,7 @@ bool SignatureJob::canonicaliseInto(std::string_view method, const OctetSink& si
         diag::recordErrorCode(error_, 0, 416, 96, {method});
         return false;
     }
-    const std::span<const xmlNodePtr> hidden = viewing_ ? std::span<const xmlNodePtr>(hidden_) : std::span<const xmlNodePtr>();
-    const long written = canonicalStreamExcept(viewing_ ? tree_ : workingTree_.get(), hidden, *found, sink);
+    const long written = canonicalStream(currentTree(), *found, sink, hiddenNodes());
     if (written <= 0) {
         diag::recordErrorCode(error_, 0, 416, 83);
         return false;

@@ -36,24 +36,21 @@ struct CanonicalOctets {
     int length = 0;
 };
 
-// Canonical form of `doc`, or of the nodes of `nodes` when given. Exclusive
-// canonicalisation never receives an inclusive-namespace prefix list. The
-// result is empty (no block, length 0) when libxml2 failed or produced nothing.
-CanonicalOctets canonicalOctets(xmlDocPtr doc, xmlNodeSetPtr nodes, CanonicalMethod method);
-
 // Takes canonical output block by block as it is produced; false stops the
 // canonicalisation.
 using OctetSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
-// The whole of `doc` except the subtrees under the nodes of `hidden` (each
-// left out with everything below it), canonicalised. The octets equal those
-// of a copy of the document with those subtrees removed, without making the
-// copy. The first form keeps the octets (empty as above); the second hands
-// them to `sink` and gives how many there were, or -1 when libxml2 failed or
-// the sink stopped it.
-CanonicalOctets canonicalOctetsExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method);
-long canonicalStreamExcept(xmlDocPtr doc, std::span<const xmlNodePtr> hidden, CanonicalMethod method,
-                           const OctetSink& sink);
+// Canonical form of `doc`, less the subtrees under the nodes of `hidden`
+// (each left out with everything below it): the octets of a copy of the
+// document with those subtrees removed, without making the copy. Exclusive
+// canonicalisation never receives an inclusive-namespace prefix list.
+// canonicalOctets keeps the octets; the result is empty (no block, length 0)
+// when libxml2 failed or produced nothing. canonicalStream hands them to
+// `sink` as they are produced and gives how many there were, or -1 when
+// libxml2 failed or the sink stopped it.
+CanonicalOctets canonicalOctets(xmlDocPtr doc, CanonicalMethod method, std::span<const xmlNodePtr> hidden = {});
+long canonicalStream(xmlDocPtr doc, CanonicalMethod method, const OctetSink& sink,
+                     std::span<const xmlNodePtr> hidden = {});
 
 // The octets an output buffer collected, copied into a block of their own.
 CanonicalOctets octetsOfBuffer(xmlOutputBufferPtr buffer);

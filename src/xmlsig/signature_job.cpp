@@ -67,13 +67,13 @@ bool SignatureJob::materialiseView() {
 }
 
 bool SignatureJob::ensureTreeOrView() {
-    if (viewing_ && workingTree_ == nullptr && !hasOctets()) return true;
+    if (viewing_ && !hasOctets()) return true;
     return ensureTree();
 }
 
 bool SignatureJob::ensureTree() {
     const bool haveTree = hasTreeData();
-    if (haveTree == hasOctets() || (viewing_ && workingTree_ != nullptr)) {
+    if (haveTree == hasOctets()) {
         diag::recordErrorCode(error_, 0, 470, 80);
         return false;
     }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,12 @@ private:
     void replaceWorkingTree(xmlDocPtr tree) { workingTree_.reset(tree); }
     // Working tree or view: the data is still a tree.
     bool hasTreeData() const { return workingTree_ != nullptr || viewing_; }
+    // The tree the current data is read from (the main tree for a view), and
+    // the subtrees a view leaves out.
+    xmlDocPtr currentTree() const { return viewing_ ? tree_ : workingTree_.get(); }
+    std::span<const xmlNodePtr> hiddenNodes() const {
+        return viewing_ ? std::span<const xmlNodePtr>(hidden_) : std::span<const xmlNodePtr>();
+    }
     // Drops octets, working tree and view.
     void releaseCurrentData();
     // Ensure tree, except that a view stays a view.

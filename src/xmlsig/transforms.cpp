@@ -229,7 +229,7 @@ bool SignatureJob::envelopedSignature() {
         diag::recordErrorCode(error_, 0, 491, 88);
         return false;
     }
-    xmlNodePtr root = xmlDocGetRootElement(viewing_ ? tree_ : workingTree_.get());
+    xmlNodePtr root = xmlDocGetRootElement(currentTree());
     if (root == nullptr) {
         diag::recordErrorCode(error_, 0, 492, 88);
         return false;
