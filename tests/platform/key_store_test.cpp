@@ -17,6 +17,7 @@
 
 #include "platform/last_error.h"
 #include "platform/pkcs11_module.h"
+#include "platform/stored_pin.h"
 #include "platform/system_messages.h"
 #include "support/test_support.h"
 
@@ -207,6 +208,7 @@ protected:
     void SetUp() override {
         if (!ready_) TESSAL_SKIP_UNLESS_CI("SoftHSM2 tokens are not available (softhsm2-util, pkcs11-tool, openssl)");
         unsetenv("TESSAL_PIN");
+        forgetEnvironmentPinForTesting();
     }
 
     static Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -366,7 +368,12 @@ TEST_F(KeyStoreTest, LoginFailuresGiveCardCodes) {
         ASSERT_TRUE(provider);
         EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
         EXPECT_EQ(lastError(), kWrongPin);
+        // It was taken out of the environment and is kept for later logins.
+        EXPECT_EQ(std::getenv("TESSAL_PIN"), nullptr);
+        EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
+        EXPECT_EQ(lastError(), kWrongPin);
     }
+    forgetEnvironmentPinForTesting();
     auto provider = acquireContainer("No PIN", "HSM", "signer");
     ASSERT_TRUE(provider);  // the container is public: finding it needs no PIN
     EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
