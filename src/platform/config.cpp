@@ -69,7 +69,8 @@ bool forEachLine(Visit&& visit) {
     const UniqueFd fd(::open(configFilePath().c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return false;
-    const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+    // A pipe or device tells no size: it gets room for the largest file.
+    const auto size = S_ISREG(info.st_mode) ? static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) : kMaxConfigBytes;
     SecretBuffer text(std::min(size, kMaxConfigBytes));
     char chunk[4096];
     while (text.size() < text.capacity()) {
