@@ -13,6 +13,7 @@
 #include "facade/key_environment.h"
 #include "facade/member_guard.h"
 #include "platform/key_store.h"
+#include "platform/pin_scope.h"
 #include "tessal/sign.h"
 #include "xades/signature_creation.h"
 #include "xades/verification.h"
@@ -62,6 +63,8 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
     auto& s = *state_;
     diag::traceGlobal(u"Tessal objekto kviečiama funkcija signXml");
     return facade::gatedMember(s, [&]() -> HResult {
+        // A token that refuses a PIN is not given it again by any attempt of this call.
+        const platform::PinAttemptScope pinAttempts;
         // Every call sets or clears the per-object log.
         s.objectLogPath = diag::toAnsiName(logFile);
         for (int n = 0;; ++n) {

@@ -1,9 +1,19 @@
 #include "platform/config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include <openssl/crypto.h>
+
+#include "platform/secret_buffer.h"
+#include "platform/unique_fd.h"
 
 namespace tessal::platform {
 
@@ -47,27 +57,48 @@ std::string configFilePath() {
 
 namespace {
 
+// The largest configuration file read; a larger one reads as its first
+// this many bytes.
+constexpr std::size_t kMaxConfigBytes = 1 << 20;
+
 // Calls `visit` with each line of the configuration file, byte-order mark
-// removed and blanks trimmed; false when the file cannot be opened.
+// removed and blanks trimmed; false when the file cannot be opened. The file
+// may hold PINs, so its bytes pass through one wiped buffer only.
 template <typename Visit>
 bool forEachLine(Visit&& visit) {
-    std::ifstream in(configFilePath(), std::ios::binary);
-    if (!in) return false;
-    bool firstLine = true;
-    std::string raw;
-    while (std::getline(in, raw)) {
-        std::string_view line = raw;
-        if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-        firstLine = false;
-        visit(trimmed(line));
+    const UniqueFd fd(::open(configFilePath().c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return false;
+    // A pipe or device tells no size: it gets room for the largest file.
+    const auto size = S_ISREG(info.st_mode) ? static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) : kMaxConfigBytes;
+    SecretBuffer text(std::min(size, kMaxConfigBytes));
+    char chunk[4096];
+    while (text.size() < text.capacity()) {
+        const ssize_t n = ::read(fd.get(), chunk, std::min(sizeof chunk, text.capacity() - text.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    OPENSSL_cleanse(chunk, sizeof chunk);
+    std::string_view rest = text.view();
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        visit(trimmed(rest.substr(0, end)));
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
     }
     return true;
 }
 
 }  // namespace
 
-std::optional<std::string> configValue(std::string_view section, std::string_view name) {
-    std::optional<std::string> found;
+namespace {
+
+// Calls `found` with the value's text each time the value is given in the
+// section; the last call is the one that counts.
+template <typename Found>
+void findValue(std::string_view section, std::string_view name, Found&& found) {
     bool inSection = false;
     forEachLine([&](std::string_view line) {
         if (line.empty() || line.front() == ';' || line.front() == '#') return;
@@ -83,9 +114,22 @@ std::optional<std::string> configValue(std::string_view section, std::string_vie
         const std::string_view key = trimmed(line.substr(0, eq));
         if (key.empty() || !sameName(key, name)) return;
         // A value given twice: the later line wins, as a later edit would.
-        found = std::string(unquoted(trimmed(line.substr(eq + 1))));
+        found(unquoted(trimmed(line.substr(eq + 1))));
     });
-    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> configValue(std::string_view section, std::string_view name) {
+    std::optional<std::string> value;
+    findValue(section, name, [&](std::string_view text) { value = std::string(text); });
+    return value;
+}
+
+std::optional<SecretBuffer> configSecret(std::string_view section, std::string_view name) {
+    std::optional<SecretBuffer> value;
+    findValue(section, name, [&](std::string_view text) { value = SecretBuffer::of(text); });
+    return value;
 }
 
 std::vector<std::string> configSubsections(std::string_view prefix) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/secret_buffer.h"
+
 namespace tessal::platform {
 
 inline constexpr std::string_view kProductKey = "SOFTWARE\\Classes\\Tessal.Sign";
@@ -23,6 +25,9 @@ std::string configFilePath();
 // removed), or nothing when the file, the section or the value is missing.
 // Section names compare case-insensitively, as registry keys do; value names too.
 std::optional<std::string> configValue(std::string_view section, std::string_view name);
+// The same for a secret (a PIN): the value is copied only into the wiped
+// buffer answered, and the file's bytes are wiped after reading.
+std::optional<SecretBuffer> configSecret(std::string_view section, std::string_view name);
 
 // The names of the sections directly below `prefix` (what follows
 // "prefix\\"), in the order they first appear in the file, as the subkeys

@@ -10,13 +10,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <utility>
 
 #include "platform/config.h"
 #include "platform/last_error.h"
 #include "platform/pin_prompt.h"
+#include "platform/pin_scope.h"
 #include "platform/pkcs11_module.h"
 #include "platform/software_hash.h"
+#include "platform/stored_pin.h"
 #include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
@@ -116,11 +119,42 @@ std::optional<OpenedProvider> openProvider(std::string_view name) {
 struct Token {
     CK_SLOT_ID slot;
     CK_FLAGS flags;
+    // Module, slot, serial number and label: what tells this token from
+    // every other the process reaches.
+    std::string identity;
 };
 
-// The tokens holding `reader`'s containers: for an HSM every initialised
-// token (only the provider's `token` when it names one), for a card the one
-// the card table binds to the reader, else the one in the slot named like it.
+std::string tokenIdentity(const std::string& library, CK_SLOT_ID slot, const CK_TOKEN_INFO& info) {
+    std::ostringstream identity;
+    identity << library << '\n'
+             << slot << '\n'
+             << pkcs11::paddedText(info.serialNumber, sizeof info.serialNumber) << '\n'
+             << pkcs11::paddedText(info.label, sizeof info.label);
+    return identity.str();
+}
+
+// The labels of a reader's `token` value: one label, or several separated
+// by commas for a card that shows one token per PIN.
+std::vector<std::string> labelList(std::string_view value) {
+    std::vector<std::string> labels;
+    constexpr std::string_view kBlanks = " \t";
+    for (std::size_t start = 0; start <= value.size();) {
+        std::size_t end = value.find(',', start);
+        if (end == std::string_view::npos) end = value.size();
+        std::string_view label = value.substr(start, end - start);
+        const auto first = label.find_first_not_of(kBlanks);
+        label = first == std::string_view::npos ? std::string_view{}
+                                                : label.substr(first, label.find_last_not_of(kBlanks) - first + 1);
+        if (!label.empty()) labels.emplace_back(label);
+        start = end + 1;
+    }
+    return labels;
+}
+
+// The tokens holding `reader`'s containers, in slot order: for an HSM every
+// initialised token (only the provider's `token` when it names one); for a
+// card every token the card table binds to the reader, else every token in
+// a slot named like the reader (a card may show one token per PIN).
 std::optional<std::vector<Token>> chooseTokens(const OpenedProvider& provider, std::string_view reader) {
     CK_FUNCTION_LIST& api = provider.module->api();
     CK_ULONG count = 0;
@@ -134,24 +168,28 @@ std::optional<std::vector<Token>> chooseTokens(const OpenedProvider& provider, s
     slots.resize(count);
 
     const bool hsm = reader == kHsmReader;
-    const std::optional<std::string> label =
-        hsm ? configValue(provider.source.section, "token")
-            : configValue(std::string(kReaderPrefix) + std::string(reader), "token");
+    std::vector<std::string> labels;
+    if (hsm) {
+        if (auto label = configValue(provider.source.section, "token"); label && !label->empty()) {
+            labels.push_back(std::move(*label));
+        }
+    } else if (auto bound = configValue(std::string(kReaderPrefix) + std::string(reader), "token")) {
+        labels = labelList(*bound);
+    }
     std::vector<Token> tokens;
     for (CK_SLOT_ID slot : slots) {
         CK_TOKEN_INFO info{};
         if (api.C_GetTokenInfo(slot, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
         bool wanted = true;
-        if (label && !label->empty()) {
-            wanted = pkcs11::paddedText(info.label, sizeof info.label) == *label;
+        if (!labels.empty()) {
+            wanted = std::find(labels.begin(), labels.end(), pkcs11::paddedText(info.label, sizeof info.label)) !=
+                     labels.end();
         } else if (!hsm) {
             CK_SLOT_INFO slotInfo{};
             wanted = api.C_GetSlotInfo(slot, &slotInfo) == CKR_OK &&
                      pkcs11::paddedText(slotInfo.slotDescription, sizeof slotInfo.slotDescription) == reader;
         }
-        if (!wanted) continue;
-        tokens.push_back({slot, info.flags});
-        if (!hsm) break;  // a reader holds one card
+        if (wanted) tokens.push_back({slot, info.flags, tokenIdentity(provider.source.library, slot, info)});
     }
     if (tokens.empty()) {
         setLastError(kErrorNoToken);
@@ -187,35 +225,10 @@ std::optional<std::vector<ContainerObject>> containerObjects(const Session& sess
 
 // ---- PINs ----
 
-// The PIN, wiped from memory when it goes.
-struct Pin {
-    std::string text;
-    Pin() = default;
-    Pin(const Pin&) = delete;
-    Pin& operator=(const Pin&) = delete;
-    ~Pin() { OPENSSL_cleanse(text.data(), text.size()); }
-};
+constexpr std::string_view kLastTryWarning = "Paskutinis bandymas: neteisingas PIN kodas užblokuos kortelę";
 
-// TESSAL_PIN, then the provider's pin, then the first line of its pinFile.
-bool findPin(const std::string& section, Pin& pin) {
-    if (const char* env = std::getenv("TESSAL_PIN"); env && *env) {
-        pin.text = env;
-        return true;
-    }
-    if (auto value = configValue(section, "pin"); value && !value->empty()) {
-        pin.text.swap(*value);
-        OPENSSL_cleanse(value->data(), value->size());
-        return true;
-    }
-    if (auto file = configValue(section, "pinFile"); file && !file->empty()) {
-        std::ifstream in(*file, std::ios::binary);
-        if (in && std::getline(in, pin.text)) {
-            while (!pin.text.empty() && (pin.text.back() == '\r' || pin.text.back() == '\n')) pin.text.pop_back();
-            return !pin.text.empty();
-        }
-    }
-    return false;
-}
+// The answers of C_Login that mean the token refused the PIN itself.
+bool pinRefused(CK_RV rv) { return rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE; }
 
 // ---- the provider bound to a container ----
 
@@ -224,7 +237,9 @@ struct Container {
     std::string section;
     // A card's PIN may be typed at the desktop prompt; an HSM's never is.
     std::string cardReader;
+    CK_SLOT_ID slot = 0;
     CK_FLAGS tokenFlags = 0;
+    std::string tokenIdentity;
     std::unique_ptr<Session> session;
     ByteBlock id;
     std::vector<CK_MECHANISM_TYPE> mechanisms;
@@ -245,32 +260,55 @@ struct Container {
         return userLogin(CKU_USER);
     }
 
-    // A protected authentication path takes the PIN at the reader itself.
+    // Presents a PIN at most once per token and operation, and never a
+    // stored one on the last try: a card blocks after a few wrong PINs, and
+    // a stored PIN that is wrong would be wrong every time. A protected
+    // authentication path takes the PIN at the reader itself.
     bool userLogin(CK_USER_TYPE user) {
+        if (pinRefusedInScope(tokenIdentity)) {
+            setLastError(kScardWrongChv);
+            return false;
+        }
         CK_FUNCTION_LIST& api = session->api();
-        CK_RV rv;
+        // The flags change with every wrong PIN, so they are read now.
+        CK_TOKEN_INFO info{};
+        CK_RV rv = api.C_GetTokenInfo(slot, &info);
+        if (rv != CKR_OK) return pkcs11::failWith(rv);
+        if (info.flags & CKF_USER_PIN_LOCKED) {
+            setLastError(kScardChvBlocked);
+            return false;
+        }
+        const bool lastTry = (info.flags & CKF_USER_PIN_FINAL_TRY) != 0;
         if (tokenFlags & CKF_PROTECTED_AUTHENTICATION_PATH) {
             rv = api.C_Login(session->handle(), user, nullptr, 0);
         } else {
-            Pin pin;
-            if (!findPin(section, pin) && !promptPin(pin)) {
+            std::optional<SecretBuffer> pin;
+            if (lastTry) {
+                takeEnvironmentPin();  // the prompt's process must not inherit it
+            } else {
+                pin = storedPin(section);
+            }
+            if (!pin) pin = promptPin(lastTry);
+            if (!pin) {
                 setLastError(kScardCancelledByUser);
                 return false;
             }
-            rv = api.C_Login(session->handle(), user, reinterpret_cast<CK_UTF8CHAR*>(pin.text.data()),
-                             pin.text.size());
+            rv = api.C_Login(session->handle(), user, reinterpret_cast<CK_UTF8CHAR*>(pin->data()), pin->size());
         }
         if (rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) return true;
+        if (pinRefused(rv)) {
+            notePinRefused(tokenIdentity);
+            setLastError(kScardWrongChv);
+            return false;
+        }
         return pkcs11::failWith(rv);
     }
 
-    bool promptPin(Pin& pin) const {
-        if (cardReader.empty()) return false;
-        std::optional<std::string> typed = askPin("Įveskite kortelės skaitytuve \"" + cardReader + "\" PIN kodą");
-        if (!typed) return false;
-        pin.text.swap(*typed);
-        OPENSSL_cleanse(typed->data(), typed->size());
-        return true;
+    std::optional<SecretBuffer> promptPin(bool lastTry) const {
+        if (cardReader.empty()) return std::nullopt;
+        std::string description = "Įveskite kortelės skaitytuve \"" + cardReader + "\" PIN kodą";
+        if (lastTry) description += "\n" + std::string(kLastTryWarning);
+        return askPin(description);
     }
 
     // The object of `objectClass` with the container's CKA_ID, if any.
@@ -589,7 +627,9 @@ std::shared_ptr<CryptoProvider> pkcs11AcquireContainer(std::string_view provider
         container->module = provider->module;
         container->section = provider->source.section;
         if (reader != kHsmReader) container->cardReader = std::string(reader);
+        container->slot = token.slot;
         container->tokenFlags = token.flags;
+        container->tokenIdentity = token.identity;
         container->session = std::move(session);
         container->id = match->id;
         return std::make_shared<Pkcs11Provider>(std::move(container));

@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <openssl/crypto.h>
@@ -38,17 +40,28 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string unescaped(std::string_view text) {
-    std::string out;
+// Assuan lines are at most 1000 bytes; a program that sends a longer one
+// is not spoken to further.
+constexpr std::size_t kMaxLineBytes = 1000;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Appends the unescaped `text` to `out`; false when it does not fit.
+bool appendUnescaped(std::string_view text, SecretBuffer& out) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::strtol(std::string(text.substr(i + 1, 2)).c_str(), nullptr, 16));
+        char c = text[i];
+        if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            c = static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
-        } else {
-            out += text[i];
         }
+        if (!out.append(c)) return false;
     }
-    return out;
+    return true;
 }
 
 // One pinentry process with pipes to and from it; killed when it goes.
@@ -88,19 +101,12 @@ public:
             // A program told BYE (or seeing its input end) leaves by itself;
             // one that does not is ended.
             for (int poll = 0; poll < 50; ++poll) {
-                if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                    cleanse();
-                    return;
-                }
+                if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
                 ::usleep(10000);
             }
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
         }
-        cleanse();
-    }
-    void cleanse() {
-        OPENSSL_cleanse(buffer_.data(), buffer_.size());
     }
     Pinentry(const Pinentry&) = delete;
     Pinentry& operator=(const Pinentry&) = delete;
@@ -119,15 +125,19 @@ public:
         return true;
     }
 
-    // The next line from the program; nothing at its end or at the deadline.
-    std::optional<std::string> line() {
+    // The next line from the program, in a wiped buffer; nothing at its
+    // end, at the deadline or when a line is longer than Assuan allows.
+    std::optional<SecretBuffer> line() {
         for (;;) {
-            if (const std::size_t end = buffer_.find('\n'); end != std::string::npos) {
-                std::string out = buffer_.substr(0, end);
-                OPENSSL_cleanse(buffer_.data(), end);
-                buffer_.erase(0, end + 1);
+            if (const std::size_t end = buffer_.view().find('\n'); end != std::string_view::npos) {
+                SecretBuffer out = SecretBuffer::of(buffer_.view().substr(0, end));
+                // Move what follows to the front; the tail is wiped.
+                const std::size_t rest = buffer_.size() - end - 1;
+                std::memmove(buffer_.data(), buffer_.data() + end + 1, rest);
+                buffer_.truncate(rest);
                 return out;
             }
+            if (buffer_.size() == buffer_.capacity()) return std::nullopt;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
             pollfd p{out_, POLLIN, 0};
@@ -135,23 +145,24 @@ public:
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) return std::nullopt;
             char chunk[512];
-            const ssize_t n = ::read(out_, chunk, sizeof chunk);
+            const ssize_t n = ::read(out_, chunk, std::min(sizeof chunk, buffer_.capacity() - buffer_.size()));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return std::nullopt;
-            buffer_.append(chunk, static_cast<std::size_t>(n));
+            if (n > 0) buffer_.append(chunk, static_cast<std::size_t>(n));
             OPENSSL_cleanse(chunk, sizeof chunk);
+            if (n <= 0) return std::nullopt;
         }
     }
 
-    // Reads to the OK (true) or ERR (false) that ends an answer, keeping the data lines.
-    bool answer(std::string* data = nullptr) {
+    // Reads to the OK (true) or ERR (false) that ends an answer, keeping the
+    // data lines; false too when the data do not fit `data`.
+    bool answer(SecretBuffer* data = nullptr) {
         for (;;) {
-            std::optional<std::string> next = line();
+            std::optional<SecretBuffer> next = line();
             if (!next) return false;
-            if (next->rfind("OK", 0) == 0) return true;
-            if (next->rfind("ERR", 0) == 0) return false;
-            if (data && next->rfind("D ", 0) == 0) *data += unescaped(std::string_view(*next).substr(2));
-            OPENSSL_cleanse(next->data(), next->size());
+            const std::string_view text = next->view();
+            if (text.starts_with("OK")) return true;
+            if (text.starts_with("ERR")) return false;
+            if (data && text.starts_with("D ") && !appendUnescaped(text.substr(2), *data)) return false;
         }
     }
 
@@ -160,12 +171,13 @@ private:
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;
-    std::string buffer_;
+    // One line and the start of the next; the PIN passes through it.
+    SecretBuffer buffer_{kMaxLineBytes + 512};
 };
 
 }  // namespace
 
-std::optional<std::string> askPin(std::string_view description) {
+std::optional<SecretBuffer> askPin(std::string_view description) {
     const std::string program = configValue(kPlatformSection, "pinentryProgram").value_or("pinentry");
     int timeout = kDefaultTimeoutSeconds;
     if (auto value = configValue(kPlatformSection, "pinentryTimeout")) {
@@ -178,15 +190,14 @@ std::optional<std::string> askPin(std::string_view description) {
     struct sigaction ignore {}, previous {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &previous);
-    std::optional<std::string> pin;
+    std::optional<SecretBuffer> pin;
     {
         Pinentry entry(program, deadline);
         if (entry.started() && entry.answer() && entry.send("SETTIMEOUT " + std::to_string(timeout)) && entry.answer() &&
             entry.send("SETDESC " + escaped(description)) && entry.answer() && entry.send("SETPROMPT PIN:") &&
             entry.answer()) {
-            std::string typed;
+            SecretBuffer typed(kMaxLineBytes);
             if (entry.send("GETPIN") && entry.answer(&typed) && !typed.empty()) pin = std::move(typed);
-            OPENSSL_cleanse(typed.data(), typed.size());
             entry.send("BYE");
         }
     }

@@ -211,7 +211,10 @@ std::uint32_t errorFromRv(CK_RV rv) {
         case CKR_DEVICE_REMOVED:
         case CKR_SESSION_HANDLE_INVALID:
         case CKR_SESSION_CLOSED: return kErrorNoToken;
-        case CKR_PIN_INCORRECT: return kScardWrongChv;
+        case CKR_PIN_INCORRECT:
+        case CKR_PIN_INVALID:
+        case CKR_PIN_LEN_RANGE: return kScardWrongChv;
+        case CKR_PIN_LOCKED: return kScardChvBlocked;
         default: break;
     }
     // The PKCS#11 code space is 16 bits wide; vendor values do not fit it.

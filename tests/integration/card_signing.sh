@@ -41,6 +41,9 @@ done
 # --- the signer's key on the token bound to the reader -------------------------
 mint_pki
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" card 1234 signer)
+# The card shows a second token (one per PIN) beside the signer's: both are
+# bound to the reader, and the key is found on the token that holds it.
+softhsm2-util --init-token --free --label extra --so-pin 12345678 --pin 5678 >/dev/null
 subject=$(name_text "$P/certs/signer.pem" subject)
 
 start_service "$P"
@@ -72,7 +75,7 @@ ATR = 3B951381018073FF01000B
 Crypto Provider = Card Provider
 
 [SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\$READER]
-token = card
+token = extra, card
 CONF
 unset TESSAL_PIN
 
@@ -139,6 +142,7 @@ check "a wrong PIN does not hang" bash -c "[ $RC -ne 124 ]"
 check "a wrong PIN fails" equals "$RC" 1
 check "a wrong PIN finds no usable key" contains "$ERR" "Nerasta nei vieno sertifikato"
 check "a wrong PIN writes no document" test ! -e "$D/wrong.xml"
+check "a wrong PIN is asked for once" equals "$(grep -c '^GETPIN' "$D/pinentry.log")" 1
 echo "wrong PIN: $ERR"
 echo 1234 > "$D/pin"
 

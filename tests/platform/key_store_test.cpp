@@ -17,6 +17,7 @@
 
 #include "platform/last_error.h"
 #include "platform/pkcs11_module.h"
+#include "platform/stored_pin.h"
 #include "platform/system_messages.h"
 #include "support/test_support.h"
 
@@ -188,7 +189,9 @@ protected:
                                                      "Broken]\nmodule = " + d + "/missing.so\n" + "[" + p +
                                                      "softhsm2]\npin = 1234\n" +
                                                      "[SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\Virtual "
-                                                     "PCD 00 00]\ntoken = second\n");
+                                                     "PCD 00 00]\ntoken = second\n" +
+                                                     "[SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\Two "
+                                                     "Token Card]\ntoken = demo , second\n");
         setenv("TESSAL_CONFIG", (d + "/tessal.conf").c_str(), 1);
         signerDer_ = test::readWholeFile(d + "/signer.der");
         sigonlyDer_ = test::readWholeFile(d + "/sigonly.der");
@@ -207,6 +210,7 @@ protected:
     void SetUp() override {
         if (!ready_) TESSAL_SKIP_UNLESS_CI("SoftHSM2 tokens are not available (softhsm2-util, pkcs11-tool, openssl)");
         unsetenv("TESSAL_PIN");
+        forgetEnvironmentPinForTesting();
     }
 
     static Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -366,7 +370,12 @@ TEST_F(KeyStoreTest, LoginFailuresGiveCardCodes) {
         ASSERT_TRUE(provider);
         EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
         EXPECT_EQ(lastError(), kWrongPin);
+        // It was taken out of the environment and is kept for later logins.
+        EXPECT_EQ(std::getenv("TESSAL_PIN"), nullptr);
+        EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
+        EXPECT_EQ(lastError(), kWrongPin);
     }
+    forgetEnvironmentPinForTesting();
     auto provider = acquireContainer("No PIN", "HSM", "signer");
     ASSERT_TRUE(provider);  // the container is public: finding it needs no PIN
     EXPECT_FALSE(provider->userKey(KeySpec::Exchange));
@@ -395,11 +404,70 @@ TEST_F(KeyStoreTest, ACardsPinComesFromTheDesktopPromptAndAnHsmsNever) {
     EXPECT_EQ(lastError(), kNoPinGiven);
 }
 
+TEST_F(KeyStoreTest, EveryTokenBoundToAReaderIsSearched) {
+    // A card showing one token per PIN: "signer" is on the first, "other" on the second.
+    auto names = listContainers("Test HSM", "Two Token Card");
+    ASSERT_TRUE(names);
+    EXPECT_NE(std::find(names->begin(), names->end(), "signer"), names->end());
+    EXPECT_NE(std::find(names->begin(), names->end(), "other"), names->end());
+    auto second = acquireContainer("Test HSM", "Two Token Card", "other");
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(second->userKey(KeySpec::Exchange)) << std::hex << lastError();
+    EXPECT_TRUE(acquireContainer("Test HSM", "Two Token Card", "signer"));
+}
+
+TEST_F(KeyStoreTest, OnTheLastTryOnlyTheCardsPromptGivesThePin) {
+    // The stand-in pinentry keeps its environment and the description it was shown.
+    const std::string program = dir_->file("pinentry-last-try");
+    const std::string seen = dir_->file("pinentry-seen");
+    test::writeWholeFile(program, "#!/bin/sh\nenv > '" + seen + "'\necho OK\nwhile read cmd rest; do case \"$cmd\" in "
+                                  "SETDESC) echo \"$rest\" >> '" + seen + "'; echo OK;; "
+                                  "GETPIN) echo 'D 1234'; echo OK;; BYE) echo OK; exit 0;; *) echo OK;; esac; done\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    const std::string config = dir_->file("last-try.conf");
+    // The pass-through module counts the logins and reports the token's state as told.
+    test::writeWholeFile(config, test::readWholeFile(dir_->file("tessal.conf")) + "[" + kProviderKey +
+                                     "Counting]\nmodule = " + TESSAL_COUNTING_PKCS11 + "\npin = 1234\n" +
+                                     "[platform]\npinentryProgram = " + program + "\npinentryTimeout = 5\n");
+    const std::string logins = dir_->file("logins");
+    ScopedEnv env("TESSAL_CONFIG", config);
+    ScopedEnv log("COUNTING_PKCS11_LOG", logins);
+    ScopedEnv flags("COUNTING_PKCS11_FLAGS", "final-try");
+    ScopedEnv pin("TESSAL_PIN", "9999");
+
+    // The reader's token "second" is on its last try: neither TESSAL_PIN nor
+    // the configured PIN is presented; the prompt warns and its PIN logs in.
+    auto card = acquireContainer("Counting", "Virtual PCD 00 00", "other");
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(card->userKey(KeySpec::Exchange)) << std::hex << lastError();
+    EXPECT_EQ(test::readWholeFile(logins), "ok\n");
+    const std::string shown = test::readWholeFile(seen);
+    EXPECT_NE(shown.find("Paskutinis bandymas"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("TESSAL_PIN"), std::string::npos) << "the prompt inherited TESSAL_PIN";
+
+    // An HSM has no prompt: nothing is presented.
+    std::filesystem::remove(logins);
+    auto hsm = acquireContainer("Counting", "HSM", "sigonly");
+    ASSERT_TRUE(hsm);
+    EXPECT_FALSE(hsm->userKey(KeySpec::Signature));
+    EXPECT_EQ(lastError(), kNoPinGiven);
+    EXPECT_FALSE(std::filesystem::exists(logins));
+
+    // A blocked PIN is not presented, whoever could give it.
+    ScopedEnv locked("COUNTING_PKCS11_FLAGS", "locked");
+    EXPECT_FALSE(hsm->userKey(KeySpec::Signature));
+    EXPECT_EQ(lastError(), 0x8010006Cu);
+    EXPECT_FALSE(std::filesystem::exists(logins));
+}
+
 TEST(KeyStoreErrors, ReturnValuesMapToTheCodesTheLogicTests) {
     EXPECT_EQ(pkcs11::errorFromRv(CKR_TOKEN_NOT_PRESENT), kErrorNoToken);
     EXPECT_EQ(pkcs11::errorFromRv(CKR_DEVICE_REMOVED), kErrorNoToken);
     EXPECT_EQ(pkcs11::errorFromRv(CKR_SESSION_HANDLE_INVALID), kErrorNoToken);
     EXPECT_EQ(pkcs11::errorFromRv(CKR_PIN_INCORRECT), kWrongPin);
+    EXPECT_EQ(pkcs11::errorFromRv(CKR_PIN_INVALID), kWrongPin);
+    EXPECT_EQ(pkcs11::errorFromRv(CKR_PIN_LEN_RANGE), kWrongPin);
+    EXPECT_EQ(pkcs11::errorFromRv(CKR_PIN_LOCKED), 0x8010006Cu);
     EXPECT_EQ(pkcs11::errorFromRv(CKR_FUNCTION_NOT_SUPPORTED), kPkcs11CodeBase + 0x54);
     EXPECT_TRUE(systemMessageText(pkcs11::errorFromRv(CKR_PIN_LOCKED)));
     // Vendor values are wider than the PKCS#11 code space.

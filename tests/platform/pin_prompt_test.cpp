@@ -37,7 +37,9 @@ TEST(PinPrompt, TheTypedPinIsAnsweredAndTheDialogDescribed) {
     test::TempDir dir;
     const std::string program = fakePinentry(dir, "pinentry-ok", "echo 'D 12%2534'; echo OK");
     test::ConfigScope scope(dir.file("tessal.conf"), config(program));
-    EXPECT_EQ(askPin("Įveskite PIN 100%\nkodą"), "12%34");
+    const auto pin = askPin("Įveskite PIN 100%\nkodą");
+    ASSERT_TRUE(pin);
+    EXPECT_EQ(pin->view(), "12%34");
     const std::string log = test::readWholeFile(program + ".log");
     // The description travels escaped, and the prompt tells the program its timeout.
     EXPECT_NE(log.find("SETDESC Įveskite PIN 100%25%0Akodą"), std::string::npos) << log;

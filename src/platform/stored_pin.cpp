@@ -1,0 +1,86 @@
+#include "platform/stored_pin.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include <openssl/crypto.h>
+
+#include "platform/config.h"
+#include "platform/pin_scope.h"
+#include "platform/unique_fd.h"
+
+namespace tessal::platform {
+
+namespace {
+
+constexpr const char* kPinVariable = "TESSAL_PIN";
+// Longer than any PIN a token takes; a longer first line is no PIN.
+constexpr std::size_t kMaxPinBytes = 256;
+
+std::mutex environmentMutex;
+std::optional<SecretBuffer> environmentPin;
+
+// The first line of a PIN file, without its line end.
+std::optional<SecretBuffer> pinFromFile(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    // One byte beyond the longest PIN tells a PIN from an overlong line.
+    SecretBuffer text(kMaxPinBytes + 1);
+    char chunk[64];
+    while (text.size() < text.capacity()) {
+        const ssize_t n = ::read(fd.get(), chunk, std::min(sizeof chunk, text.capacity() - text.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    OPENSSL_cleanse(chunk, sizeof chunk);
+    const auto end = text.view().find('\n');
+    if (end == std::string_view::npos && text.size() > kMaxPinBytes) return std::nullopt;
+    std::size_t length = end == std::string_view::npos ? text.size() : end;
+    while (length > 0 && text.data()[length - 1] == '\r') --length;
+    text.truncate(length);
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+}  // namespace
+
+void takeEnvironmentPin() {
+    std::lock_guard lock(environmentMutex);
+    const char* value = std::getenv(kPinVariable);
+    if (!value) return;
+    if (*value) environmentPin = SecretBuffer::of(value);
+    // The environment's copy is overwritten before it is dropped: unsetenv
+    // only unlinks it.
+    OPENSSL_cleanse(const_cast<char*>(value), std::strlen(value));
+    ::unsetenv(kPinVariable);
+}
+
+void forgetEnvironmentPinForTesting() {
+    std::lock_guard lock(environmentMutex);
+    environmentPin.reset();
+}
+
+std::optional<SecretBuffer> storedPin(std::string_view section) {
+    takeEnvironmentPin();
+    {
+        std::lock_guard lock(environmentMutex);
+        if (environmentPin) return environmentPin->copy();
+    }
+    if (const SecretBuffer* kept = pinReadInScope(section)) return kept->copy();
+    std::optional<SecretBuffer> pin = configSecret(section, "pin");
+    if (!pin || pin->empty()) {
+        pin.reset();
+        if (auto file = configValue(section, "pinFile"); file && !file->empty()) pin = pinFromFile(*file);
+    }
+    if (pin) keepPinReadInScope(section, *pin);
+    return pin;
+}
+
+}  // namespace tessal::platform
