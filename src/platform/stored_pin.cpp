@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -56,9 +55,8 @@ void takeEnvironmentPin() {
     const char* value = std::getenv(kPinVariable);
     if (!value) return;
     if (*value) environmentPin = SecretBuffer::of(value);
-    // The environment's copy is overwritten before it is dropped: unsetenv
-    // only unlinks it.
-    OPENSSL_cleanse(const_cast<char*>(value), std::strlen(value));
+    // The environment's own bytes are left as they are: a host may have
+    // placed them with putenv from read-only memory, where a wipe would fault.
     ::unsetenv(kPinVariable);
 }
 
