@@ -9,9 +9,13 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -185,7 +189,7 @@ struct FakeReader {
 // The resource manager as every context made from it sees it.
 struct FakeCardWorld {
     std::optional<std::uint32_t> establishError;
-    bool valid = true;
+    std::atomic<bool> valid = true;  // read by a card monitor's thread too
     std::optional<std::uint32_t> readerListError;
     std::vector<FakeReader> readers;
     // Card type names by ATR; an ATR missing here has no matching type.
@@ -201,6 +205,27 @@ struct FakeCardWorld {
         }
         return nullptr;
     }
+
+    // What the waits of a card monitor see, apart from `readers` so a test
+    // may change either while a monitor's thread waits.
+    void pullCard(const std::string& name) {
+        std::lock_guard lock(watchMutex);
+        pulled.insert(name);
+        watchChanged.notify_all();
+    }
+    void returnCard(const std::string& name) {
+        std::lock_guard lock(watchMutex);
+        pulled.erase(name);
+    }
+    int readerWaits() {
+        std::lock_guard lock(watchMutex);
+        return waits;
+    }
+
+    std::mutex watchMutex;
+    std::condition_variable watchChanged;
+    std::set<std::string> pulled;
+    int waits = 0;
 };
 
 class FakeCardContext : public platform::CardContext {
@@ -249,6 +274,21 @@ public:
             return std::nullopt;
         }
         return r->atr;
+    }
+
+    // A wait is short here (the suites do not sit through real timeouts):
+    // a pulled card ends it, else the first answers the card present.
+    platform::ReaderChange waitForReaderChange(platform::ReaderWatch& watch, std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(world_->watchMutex);
+        ++world_->waits;
+        const auto wait = std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(20));
+        if (world_->watchChanged.wait_for(lock, wait, [&] { return world_->pulled.count(watch.reader) > 0; })) {
+            platform::setLastError(platform::kScardRemovedCard);
+            return platform::ReaderChange::Gone;
+        }
+        if (watch.knownState != 0) return platform::ReaderChange::None;
+        watch.knownState = 0x20;  // SCARD_STATE_PRESENT
+        return platform::ReaderChange::Present;
     }
 
     std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) override {
