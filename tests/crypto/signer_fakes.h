@@ -197,7 +197,8 @@ struct FakeCardWorld {
     bool cardNamesFail = false;
     std::map<std::string, std::string> typeProviders;
     std::vector<std::string> typeProvidersAsked;
-    int contextsMade = 0;
+    std::atomic<int> contextsMade = 0;  // a card monitor makes one on its own thread
+    std::atomic<int> contextsReleased = 0;
 
     FakeReader* reader(std::string_view name) {
         for (FakeReader& r : readers) {
@@ -231,6 +232,9 @@ struct FakeCardWorld {
 class FakeCardContext : public platform::CardContext {
 public:
     explicit FakeCardContext(std::shared_ptr<FakeCardWorld> world) : world_(std::move(world)) {}
+    ~FakeCardContext() override { ++world_->contextsReleased; }
+    FakeCardContext(const FakeCardContext&) = delete;
+    FakeCardContext& operator=(const FakeCardContext&) = delete;
 
     bool valid() const override { return world_->valid; }
 
