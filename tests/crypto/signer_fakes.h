@@ -222,11 +222,24 @@ struct FakeCardWorld {
         std::lock_guard lock(watchMutex);
         return waits;
     }
+    // Held waits do not end (for up to a minute) until released: a monitor
+    // stuck in one misses its stop request for as long as a test wants.
+    void holdWaits(bool hold) {
+        std::lock_guard lock(watchMutex);
+        held = hold;
+        watchChanged.notify_all();
+    }
+    int waitsHeld() {
+        std::lock_guard lock(watchMutex);
+        return holding;
+    }
 
     std::mutex watchMutex;
     std::condition_variable watchChanged;
     std::set<std::string> pulled;
     int waits = 0;
+    bool held = false;
+    int holding = 0;
 };
 
 class FakeCardContext : public platform::CardContext {
@@ -285,6 +298,11 @@ public:
     platform::ReaderChange waitForReaderChange(platform::ReaderWatch& watch, std::chrono::milliseconds timeout) override {
         std::unique_lock lock(world_->watchMutex);
         ++world_->waits;
+        if (world_->held) {
+            ++world_->holding;
+            world_->watchChanged.wait_for(lock, std::chrono::minutes(1), [&] { return !world_->held; });
+            --world_->holding;
+        }
         const auto wait = std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(20));
         if (world_->watchChanged.wait_for(lock, wait, [&] { return world_->pulled.count(watch.reader) > 0; })) {
             platform::setLastError(platform::kScardRemovedCard);

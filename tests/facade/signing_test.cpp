@@ -222,6 +222,26 @@ TEST_F(SigningTest, AStoppedMonitorOrARefusedRegistrationCallsNothing) {
     EXPECT_EQ(callback->calls.load(), 0);
 }
 
+// Destruction waits for the monitor only so long; one that is still in a
+// wait then runs on without its object and must neither touch it nor call.
+TEST_F(SigningTest, AMonitorThatOutlivesItsObjectCallsNothing) {
+    insertCard();
+    auto callback = std::make_shared<CountingCallback>();
+    {
+        Sign sign(host);
+        ASSERT_EQ(sign.putOnCardRemoved(callback), hr::S_OK);
+        Variant doc = Variant::string(u"<Msg/>");
+        Variant out;
+        ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+        fake_.cards().holdWaits(true);
+        ASSERT_TRUE(eventually([&] { return fake_.cards().waitsHeld() == 1; }));
+    }
+    fake_.cards().pullCard("Reader A");
+    fake_.cards().holdWaits(false);
+    ASSERT_TRUE(eventually([&] { return contextsAlive() == 0; }));  // the monitor has ended
+    EXPECT_EQ(callback->calls.load(), 0);
+}
+
 TEST_F(SigningTest, AnHsmKeyStartsNoMonitor) {
     hsmOnly();
     Sign sign(host);
