@@ -42,7 +42,7 @@ struct SignState {
 
     // The key selection of the signing subsystem; none until the first signing.
     std::unique_ptr<crypto::KeySelection> keySelection;
-    // Set while a card monitor thread watches the selected card.
+    // Set when a card monitor thread was started for the current selection.
     bool cardMonitorRunning = false;
 
     void redrawFace() {
