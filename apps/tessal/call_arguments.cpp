@@ -9,6 +9,7 @@
 #include "diagnostics/utf8_text.h"
 
 #include "file_input.h"
+#include "removal_printer.h"
 
 namespace tessal::cli {
 
@@ -72,6 +73,7 @@ std::optional<Argument> parsePlainArgument(const std::string& text, std::string&
     const std::string kind = text.substr(0, colon);
     const std::string value = text.substr(colon + 1);
     // Bytes that are not UTF-8 (a file name, say) are carried, not dropped.
+    if (kind == "cb") return Argument{Variant::dispatch(removalPrinter(value))};
     if (kind == "s") return Argument{Variant::string(diag::utf8DecodeEach(value, diag::InvalidByte::Escape))};
     if (kind == "sf" || kind == "b") {
         if (kind == "b") {

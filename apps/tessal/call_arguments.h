@@ -19,6 +19,8 @@ inline constexpr const char* kArgumentHelp =
     "  i:N        32-bit integer          u:N   unsigned 32-bit integer\n"
     "  d:N        double                  t:true|false  boolean\n"
     "  e          empty variant           n     null dispatch reference\n"
+    "  cb:TEXT    dispatch reference that prints 'cardRemoved TEXT' when called\n"
+    "             (the onCardRemoved callback; it runs on the card monitor's thread)\n"
     "  r:ARG      by-reference variant around ARG\n"
     "  -          optional argument left out (its default applies)\n";
 

@@ -1,9 +1,11 @@
 #include "call_command.h"
 
 #include <charconv>
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "call_arguments.h"
 #include "cli_host.h"
@@ -21,7 +23,9 @@ const char* const kCallHelp =
     "one failed. A property put (KeyContainer, PkiDomain, onCardRemoved) takes its\n"
     "value as the one ARG. The pseudo-members 'SetInterfaceSafetyOptions MASK\n"
     "ENABLED' and 'GetInterfaceSafetyOptions' call the safety interface for the\n"
-    "dispatch interface.\n"
+    "dispatch interface. The pseudo-member 'wait:SECONDS' (0 to 3600) keeps the\n"
+    "object alive that long, e.g. to see a card-removal callback:\n"
+    "  tessal call onCardRemoved cb:A :: signXml sf:doc.xml :: wait:8\n"
     "\n"
     "options:\n"
     "  --json         one JSON object per invocation on its own line\n"
@@ -69,6 +73,28 @@ std::optional<std::uint32_t> parseWord(const std::string& text) {
     return value;
 }
 
+// The longest 'wait:' a call accepts, in seconds.
+constexpr std::uint32_t kLongestWait = 3600;
+
+constexpr std::string_view kWaitPrefix = "wait:";
+
+bool isWaitStep(const std::string& member) {
+    return member.size() >= kWaitPrefix.size() &&
+           std::equal(kWaitPrefix.begin(), kWaitPrefix.end(), member.begin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// The seconds of a 'wait:SECONDS' step; nothing when they are not a whole
+// number up to the longest wait.
+std::optional<std::uint32_t> waitSeconds(const std::string& member) {
+    const std::string_view digits = std::string_view(member).substr(kWaitPrefix.size());
+    std::uint32_t seconds = 0;
+    const char* end = digits.data() + digits.size();
+    auto [ptr, ec] = std::from_chars(digits.data(), end, seconds, 10);
+    if (digits.empty() || ec != std::errc() || ptr != end || seconds > kLongestWait) return std::nullopt;
+    return seconds;
+}
+
 bool isPseudo(const std::string& name, const char* pseudo) {
     return name.size() == std::string_view(pseudo).size() &&
            std::equal(name.begin(), name.end(), pseudo, [](char a, char b) { return std::tolower(a) == std::tolower(b); });
@@ -76,6 +102,11 @@ bool isPseudo(const std::string& name, const char* pseudo) {
 
 // Validates a step before anything runs, so a usage error changes nothing.
 std::optional<std::string> checkStep(const Step& step) {
+    if (isWaitStep(step.member)) {
+        if (!waitSeconds(step.member)) return "wait: takes whole seconds from 0 to " + std::to_string(kLongestWait);
+        if (!step.args.empty()) return "wait: takes no arguments";
+        return std::nullopt;
+    }
     if (isPseudo(step.member, "SetInterfaceSafetyOptions")) {
         if (step.args.size() != 2 || !parseWord(step.args[0]) || !parseWord(step.args[1])) {
             return "SetInterfaceSafetyOptions takes MASK and ENABLED";
@@ -107,7 +138,11 @@ Invocation run(Sign& sign, const Step& step) {
     Invocation call;
     call.member = step.member;
     setErrorInfo(std::nullopt);
-    if (isPseudo(step.member, "SetInterfaceSafetyOptions")) {
+    if (isWaitStep(step.member)) {
+        call.member = "wait";
+        std::this_thread::sleep_for(std::chrono::seconds(*waitSeconds(step.member)));
+        call.status = hr::S_OK;
+    } else if (isPseudo(step.member, "SetInterfaceSafetyOptions")) {
         call.member = "SetInterfaceSafetyOptions";
         call.status = sign.setInterfaceSafetyOptions(iid::IDispatch, *parseWord(step.args[0]), *parseWord(step.args[1]));
     } else if (isPseudo(step.member, "GetInterfaceSafetyOptions")) {

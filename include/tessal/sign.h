@@ -53,6 +53,14 @@ public:
     HResult convert(Variant* in, std::u16string_view type, Variant& out);
     HResult compress(Variant* in, std::u16string_view method, Variant& compressed);
     HResult getFileTime(std::u16string_view fileName, std::u16string& fileTime);
+    // Registers the callback called when the signer's card leaves its reader,
+    // replacing any earlier one; a null reference is refused and leaves none.
+    // The callback's invokeDefault runs on the card monitor's thread (not the
+    // caller's), at most once per key selection, while a process-wide lock
+    // is held. It must return promptly, and must neither register a callback
+    // nor destroy a Sign object, nor wait for another thread that does:
+    // both take that lock. A program with a single-threaded user interface
+    // posts itself a message from the callback and acts on it there.
     HResult putOnCardRemoved(std::shared_ptr<Dispatch> callback);
     HResult putKeyContainer(std::u16string_view name);
     HResult putPkiDomain(std::u16string_view domains);

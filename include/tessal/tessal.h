@@ -34,7 +34,14 @@ enum tessal_vartype {
     TESSAL_VT_MISSING = 100
 };
 
-/* The card-removal callback, called from another thread. */
+/* The card-removal callback, registered as the TESSAL_VT_DISPATCH value of
+ * onCardRemoved (DISPID 16). It is called with its callback_data when the
+ * signer's card leaves its reader, at most once per key selection, on the
+ * card monitor's thread (not the thread that invokes members) and while a
+ * process-wide lock is held. It must return promptly and must neither invoke
+ * onCardRemoved nor release a tessal_sign, nor wait for another thread that
+ * does: both take that lock. Post a message to your own thread instead.
+ * A NULL callback is refused and leaves no callback registered. */
 typedef tessal_hresult (*tessal_callback)(void* user_data);
 
 typedef struct tessal_variant {

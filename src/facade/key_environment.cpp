@@ -10,17 +10,21 @@ namespace tessal::facade {
 void resetKeyEnvironment(SignState& state) {
     if (!state.keySelection) return;
     traceObject(state, u"Išvaloma pasirašančio asmens privataus rakto aplinka");
+    CardWatch& watch = *state.cardWatch;
     if (state.cardMonitorRunning) {
-        std::uint32_t running = 1;
-        state.cardMonitorState.compare_exchange_strong(running, 2);
-        for (int poll = 0; poll < 25 && state.cardMonitorState.load() != 0; ++poll) {
+        std::uint32_t running = kWatching;
+        watch.state.compare_exchange_strong(running, kStopRequested);
+        for (int poll = 0; poll < 25 && watch.state.load() != kNotWatching; ++poll) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         state.cardMonitorRunning = false;
     } else {
         // No monitor watches an HSM key: nothing to wait for.
-        state.cardMonitorState.store(0);
+        watch.state.exchange(kNotWatching);
     }
+    // A monitor that has not acknowledged yet keeps its own watch and stops
+    // at its next look at it; the next selection starts with a fresh one.
+    state.cardWatch = std::make_shared<CardWatch>();
     state.keySelection.reset();
 }
 

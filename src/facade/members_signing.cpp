@@ -9,6 +9,7 @@
 #include "crypto/key_selection.h"
 #include "diagnostics/ansi_text.h"
 #include "diagnostics/log_file.h"
+#include "facade/card_monitor.h"
 #include "facade/document_bytes.h"
 #include "facade/key_environment.h"
 #include "facade/member_guard.h"
@@ -36,19 +37,33 @@ constexpr int kCardSubsystemIndex = 41;
 constexpr int kReaderConnectionIndex = 44;
 constexpr int kBadXmlIndex = 49;
 
+// How long a new card monitor is given to confirm that it watches the reader.
+constexpr int kMonitorStartPolls = 25;
+constexpr std::chrono::milliseconds kMonitorStartPoll{200};
+
 // The key environment is usable: a selection whose key is watched (or in an HSM).
 bool ensureKeyAvailable(facade::SignState& s) {
-    if (s.keySelection && s.cardMonitorState.load() == 1 && crypto::selectedSigner()) return true;
+    if (s.keySelection && s.cardWatch->state.load() == facade::kWatching && crypto::selectedSigner()) return true;
     if (s.keySelection) facade::resetKeyEnvironment(s);
     facade::traceObject(s, u"Išrenkamas pasirašančio asmens sertifikatas");
     s.keySelection = std::make_unique<crypto::KeySelection>(s.keyContainerName, s.objectLogPath);
     if (!s.keySelection->searchKeys()) return false;
     crypto::SignerContext* signer = crypto::selectedSigner();
     if (!signer) return false;
-    // No monitor thread watches a card yet; the card's presence is checked
-    // before every signature, and a pulled card fails that check.
-    s.cardMonitorState.store(1);
-    return true;
+    if (signer->isHsm()) {
+        // An HSM key cannot be pulled: nothing to watch.
+        s.cardWatch->state.exchange(facade::kWatching);
+        return true;
+    }
+    s.cardWatch->readerName = signer->readerName();
+    s.cardWatch->objectLogPath = s.objectLogPath;
+    facade::traceObject(s, u"Stebima kortelė skaitytuve \"%s\"", {signer->readerName()});
+    s.cardMonitorRunning = facade::startCardMonitor(s.cardWatch, s.cardCallback);
+    for (int poll = 0; poll < kMonitorStartPolls && s.cardMonitorRunning; ++poll) {
+        if (s.cardWatch->state.load() == facade::kWatching) break;
+        std::this_thread::sleep_for(kMonitorStartPoll);
+    }
+    return s.cardWatch->state.load() == facade::kWatching;
 }
 
 bool cardPulled(const diag::ErrorRecord& error) {
@@ -104,7 +119,7 @@ HResult Sign::signXml(Variant* document, std::int32_t raw, std::u16string_view l
 
             const std::string_view text = bytes.value().bytes();
             xml::SignatureJob job(text.data(), text.size(), signer, s.signatureInfo.get());
-            if (s.cardMonitorState.load() == 0) return facade::reportFailure(s, kCardPulled);
+            if (s.cardWatch->state.load() == facade::kNotWatching) return facade::reportFailure(s, kCardPulled);
             facade::traceObject(s, u"Vykdomas XML pasirašymas");
             if (!xml::createSignature(job)) {
                 const diag::ErrorRecord& error = job.error();

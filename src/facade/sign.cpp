@@ -19,7 +19,7 @@ Sign::~Sign() {
     try {
         {
             std::lock_guard lock(facade::callbackLock());
-            state_->cardCallback.reset();
+            state_->cardCallback->callback.reset();
         }
         facade::resetKeyEnvironment(*state_);
     } catch (...) {

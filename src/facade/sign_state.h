@@ -1,11 +1,11 @@
 #pragma once
 // The state of one Sign object.
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "data/directory_intake.h"
+#include "facade/card_monitor.h"
 #include "crypto/key_selection.h"
 #include "xades/signature_info.h"
 #include "tessal/interfaces.h"
@@ -20,8 +20,11 @@ struct SignState {
 
     std::string keyContainerName;  // locale codeset
     std::string objectLogPath;     // per-object log; empty: none
-    std::atomic<std::uint32_t> cardMonitorState{0};
-    std::shared_ptr<Dispatch> cardCallback;  // guarded by the callback lock
+    // The card-removal callback, shared with the card monitors.
+    std::shared_ptr<CardCallbackSlot> cardCallback = std::make_shared<CardCallbackSlot>();
+    // The watch of the current key selection; its state word says whether
+    // the selected key is watched (or in an HSM) and still usable.
+    std::shared_ptr<CardWatch> cardWatch = std::make_shared<CardWatch>();
 
     // Hosting environment.
     bool browserMode = true;
@@ -39,7 +42,7 @@ struct SignState {
 
     // The key selection of the signing subsystem; none until the first signing.
     std::unique_ptr<crypto::KeySelection> keySelection;
-    // Set while a card monitor thread watches the selected card.
+    // Set when a card monitor thread was started for the current selection.
     bool cardMonitorRunning = false;
 
     void redrawFace() {

@@ -19,7 +19,8 @@ std::optional<PcscLibrary> openPcscLibrary(const char* soname) {
                library.find("SCardConnect", table.connect) &&
                library.find("SCardDisconnect", table.disconnect) &&
                library.find("SCardStatus", table.status) &&
-               library.find("SCardGetAttrib", table.getAttrib);
+               library.find("SCardGetAttrib", table.getAttrib) &&
+               library.find("SCardGetStatusChange", table.getStatusChange);
     });
 }
 

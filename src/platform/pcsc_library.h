@@ -17,6 +17,7 @@ struct PcscLibrary {
     decltype(&::SCardDisconnect) disconnect;
     decltype(&::SCardStatus) status;
     decltype(&::SCardGetAttrib) getAttrib;
+    decltype(&::SCardGetStatusChange) getStatusChange;
 };
 
 // The process's pcsc-lite, opened once (thread-safe); nothing when it cannot

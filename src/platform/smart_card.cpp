@@ -220,6 +220,20 @@ public:
         return ByteBlock(atr.begin(), atr.begin() + atrLength);
     }
 
+    ReaderChange waitForReaderChange(ReaderWatch& watch, std::chrono::milliseconds timeout) override {
+        SCARD_READERSTATE state{};
+        state.szReader = watch.reader.c_str();
+        state.dwCurrentState = watch.knownState;
+        const auto waitMs = static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, 60000));
+        const LONG result = pcsc_.getStatusChange(context_, waitMs, &state, 1);
+        if (result == SCARD_E_TIMEOUT) return ReaderChange::None;
+        if (!succeeded(result)) return ReaderChange::Gone;
+        // An unknown reader has been unplugged (or never was): nothing is left to watch.
+        if ((state.dwEventState & (SCARD_STATE_EMPTY | SCARD_STATE_UNKNOWN)) != 0) return ReaderChange::Gone;
+        watch.knownState = static_cast<std::uint32_t>(state.dwEventState);
+        return ReaderChange::Present;
+    }
+
     std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) override {
         return cardTypesForAtr(atr);
     }

@@ -10,6 +10,7 @@
 // running, SCARD_E_NO_READERS_AVAILABLE (0x8010002E) when no reader is
 // attached, SCARD_W_REMOVED_CARD (0x80100069) or SCARD_E_NO_SMARTCARD
 // (0x8010000C) when the reader is empty.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,20 @@ inline constexpr std::uint32_t kScardNoReaders = 0x8010002Eu;
 inline constexpr std::uint32_t kScardRemovedCard = 0x80100069u;
 inline constexpr std::uint32_t kScardNoSmartCard = 0x8010000Cu;
 
+// One reader being watched: its name and the state last reported for it
+// (0, unaware, before the first wait, which then answers at once).
+struct ReaderWatch {
+    std::string reader;
+    std::uint32_t knownState = 0;
+};
+
+// What one bounded wait on a watched reader saw.
+enum class ReaderChange {
+    None,     // nothing changed before the wait ran out
+    Present,  // the state changed and a card is still in the reader
+    Gone,     // the reader is empty or unknown, or the wait failed (last error set)
+};
+
 // One resource-manager context (SCardEstablishContext / SCardReleaseContext).
 class CardContext {
 public:
@@ -40,6 +55,10 @@ public:
     // status) and disconnects. `connected` tells whether the connection was
     // made, so a failure can be told apart from an empty reader.
     virtual std::optional<ByteBlock> readAtr(std::string_view reader, bool& connected) = 0;
+    // Waits at most `timeout` for the state of `watch.reader` to differ from
+    // `watch.knownState` (SCardGetStatusChange with that one reader); on
+    // Present the new state becomes the known one.
+    virtual ReaderChange waitForReaderChange(ReaderWatch& watch, std::chrono::milliseconds timeout) = 0;
     // The card type names the card table gives for an ATR (SCardListCards).
     virtual std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) = 0;
     // A card type's provider (SCardGetCardTypeProviderName).

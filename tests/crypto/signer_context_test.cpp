@@ -81,7 +81,7 @@ TEST_F(SignerContextTest, HsmContainerThatCannotBeOpenedRecordsPlace206) {
     EXPECT_THAT(signer.error().text.str(),
                 HasSubstr("Kriptografinių funkcijų paketo klaida inicijuojant kriptografinių funkcijų tiekėjo aplinką"));
     // An HSM context never opens the card subsystem.
-    EXPECT_EQ(fake_.cards().contextsMade, 0);
+    EXPECT_EQ(fake_.cards().contextsMade.load(), 0);
 }
 
 TEST_F(SignerContextTest, CardWithoutTheKeySetLeavesAnEmptyContext) {

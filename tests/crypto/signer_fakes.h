@@ -9,9 +9,13 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -185,7 +189,7 @@ struct FakeReader {
 // The resource manager as every context made from it sees it.
 struct FakeCardWorld {
     std::optional<std::uint32_t> establishError;
-    bool valid = true;
+    std::atomic<bool> valid = true;  // read by a card monitor's thread too
     std::optional<std::uint32_t> readerListError;
     std::vector<FakeReader> readers;
     // Card type names by ATR; an ATR missing here has no matching type.
@@ -193,7 +197,8 @@ struct FakeCardWorld {
     bool cardNamesFail = false;
     std::map<std::string, std::string> typeProviders;
     std::vector<std::string> typeProvidersAsked;
-    int contextsMade = 0;
+    std::atomic<int> contextsMade = 0;  // a card monitor makes one on its own thread
+    std::atomic<int> contextsReleased = 0;
 
     FakeReader* reader(std::string_view name) {
         for (FakeReader& r : readers) {
@@ -201,11 +206,48 @@ struct FakeCardWorld {
         }
         return nullptr;
     }
+
+    // What the waits of a card monitor see, apart from `readers` so a test
+    // may change either while a monitor's thread waits.
+    void pullCard(const std::string& name) {
+        std::lock_guard lock(watchMutex);
+        pulled.insert(name);
+        watchChanged.notify_all();
+    }
+    void returnCard(const std::string& name) {
+        std::lock_guard lock(watchMutex);
+        pulled.erase(name);
+    }
+    int readerWaits() {
+        std::lock_guard lock(watchMutex);
+        return waits;
+    }
+    // Held waits do not end (for up to a minute) until released: a monitor
+    // stuck in one misses its stop request for as long as a test wants.
+    void holdWaits(bool hold) {
+        std::lock_guard lock(watchMutex);
+        held = hold;
+        watchChanged.notify_all();
+    }
+    int waitsHeld() {
+        std::lock_guard lock(watchMutex);
+        return holding;
+    }
+
+    std::mutex watchMutex;
+    std::condition_variable watchChanged;
+    std::set<std::string> pulled;
+    int waits = 0;
+    bool held = false;
+    int holding = 0;
 };
 
 class FakeCardContext : public platform::CardContext {
 public:
     explicit FakeCardContext(std::shared_ptr<FakeCardWorld> world) : world_(std::move(world)) {}
+    ~FakeCardContext() override { ++world_->contextsReleased; }
+    FakeCardContext(const FakeCardContext&) = delete;
+    FakeCardContext& operator=(const FakeCardContext&) = delete;
 
     bool valid() const override { return world_->valid; }
 
@@ -249,6 +291,26 @@ public:
             return std::nullopt;
         }
         return r->atr;
+    }
+
+    // A wait is short here (the suites do not sit through real timeouts):
+    // a pulled card ends it, else the first answers the card present.
+    platform::ReaderChange waitForReaderChange(platform::ReaderWatch& watch, std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(world_->watchMutex);
+        ++world_->waits;
+        if (world_->held) {
+            ++world_->holding;
+            world_->watchChanged.wait_for(lock, std::chrono::minutes(1), [&] { return !world_->held; });
+            --world_->holding;
+        }
+        const auto wait = std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(20));
+        if (world_->watchChanged.wait_for(lock, wait, [&] { return world_->pulled.count(watch.reader) > 0; })) {
+            platform::setLastError(platform::kScardRemovedCard);
+            return platform::ReaderChange::Gone;
+        }
+        if (watch.knownState != 0) return platform::ReaderChange::None;
+        watch.knownState = 0x20;  // SCARD_STATE_PRESENT
+        return platform::ReaderChange::Present;
     }
 
     std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) override {

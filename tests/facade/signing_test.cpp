@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "crypto/signer_fakes.h"
 #include "diagnostics/utf8_text.h"
@@ -13,6 +18,24 @@ namespace tessal {
 namespace {
 
 const test::ByteBlock kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+
+// A card-removal callback that counts its calls.
+class CountingCallback : public Dispatch {
+public:
+    HResult invokeDefault(std::vector<Variant>&, Variant&) override {
+        ++calls;
+        return hr::S_OK;
+    }
+    std::atomic<int> calls = 0;
+};
+
+// Polls `done` for up to ten seconds: long enough on a loaded machine, and
+// never the thing a test asserts.
+template <typename Done>
+bool eventually(Done done) {
+    for (int poll = 0; poll < 500 && !done(); ++poll) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
 
 class SigningTest : public test::FacadeTest {
 protected:
@@ -49,6 +72,14 @@ protected:
             return line.rfind("Duomenų pasirašymas. Bandymas nr.", 0) == 0;
         }));
     }
+
+    std::size_t selectionsLogged() const {
+        const auto lines = logMessages();
+        return static_cast<std::size_t>(
+            std::count(lines.begin(), lines.end(), std::string("Išrenkamas pasirašančio asmens sertifikatas")));
+    }
+
+    int contextsAlive() const { return fake_.cards().contextsMade.load() - fake_.cards().contextsReleased.load(); }
 
     test::SignerEnvironment environment_;
     test::FakePlatform fake_;
@@ -135,6 +166,93 @@ TEST_F(SigningTest, ACardPulledBetweenCallsIsLookedForAfresh) {
 
     fake_.cards().readers[0].atr = kAtr;  // back in the reader
     EXPECT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+}
+
+TEST_F(SigningTest, APulledCardCallsTheLatestCallbackOnceAndTheKeyIsSelectedAfresh) {
+    insertCard();
+    auto first = std::make_shared<CountingCallback>();
+    auto second = std::make_shared<CountingCallback>();
+    {
+        Sign sign(host);
+        ASSERT_EQ(sign.putOnCardRemoved(first), hr::S_OK);
+        ASSERT_EQ(sign.putOnCardRemoved(second), hr::S_OK);  // replaces the first
+        Variant doc = Variant::string(u"<Msg/>");
+        Variant out;
+        ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+        EXPECT_TRUE(logHas("Stebima kortelė skaitytuve \"Reader A\""));
+
+        fake_.cards().pullCard("Reader A");
+        ASSERT_TRUE(eventually([&] { return second->calls.load() > 0; }));
+        EXPECT_TRUE(eventually([&] { return logHas("Ištraukta kortelė iš skaitytuvo \"Reader A\""); }));
+        fake_.cards().returnCard("Reader A");
+
+        // The monitor has ended with the removal; the next signing selects the key again.
+        ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+        EXPECT_EQ(selectionsLogged(), 2u);
+    }
+    EXPECT_TRUE(eventually([&] { return contextsAlive() == 0; }));  // no monitor is left
+    EXPECT_EQ(second->calls.load(), 1);
+    EXPECT_EQ(first->calls.load(), 0);
+}
+
+TEST_F(SigningTest, AStoppedMonitorOrARefusedRegistrationCallsNothing) {
+    insertCard();
+    auto callback = std::make_shared<CountingCallback>();
+    Sign sign(host);
+    ASSERT_EQ(sign.putOnCardRemoved(callback), hr::S_OK);
+    Variant doc = Variant::string(u"<Msg/>");
+    Variant out;
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+
+    // A new container name stops the monitor before the card leaves.
+    ASSERT_EQ(sign.putKeyContainer(u"signer"), hr::S_OK);
+    fake_.cards().pullCard("Reader A");
+    ASSERT_TRUE(eventually([&] { return contextsAlive() == 0; }));  // the monitor has ended
+    EXPECT_EQ(callback->calls.load(), 0);
+    fake_.cards().returnCard("Reader A");
+
+    // A null reference is refused and drops the earlier registration.
+    EXPECT_EQ(sign.putOnCardRemoved(nullptr), hr::DISP_E_EXCEPTION);
+    EXPECT_EQ(diag::utf8Encode(lastDescription()), "Kortelės būsenos stebėjimo funkcijos priskyrimo klaida: 80004003");
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+    const int alive = contextsAlive();
+    fake_.cards().pullCard("Reader A");
+    EXPECT_TRUE(eventually([&] { return logHas("Ištraukta kortelė iš skaitytuvo \"Reader A\""); }));
+    ASSERT_TRUE(eventually([&] { return contextsAlive() == alive - 1; }));  // the monitor's context is gone
+    EXPECT_EQ(callback->calls.load(), 0);
+}
+
+// Destruction waits for the monitor only so long; one that is still in a
+// wait then runs on without its object and must neither touch it nor call.
+TEST_F(SigningTest, AMonitorThatOutlivesItsObjectCallsNothing) {
+    insertCard();
+    auto callback = std::make_shared<CountingCallback>();
+    {
+        Sign sign(host);
+        ASSERT_EQ(sign.putOnCardRemoved(callback), hr::S_OK);
+        Variant doc = Variant::string(u"<Msg/>");
+        Variant out;
+        ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+        fake_.cards().holdWaits(true);
+        ASSERT_TRUE(eventually([&] { return fake_.cards().waitsHeld() == 1; }));
+    }
+    fake_.cards().pullCard("Reader A");
+    fake_.cards().holdWaits(false);
+    ASSERT_TRUE(eventually([&] { return contextsAlive() == 0; }));  // the monitor has ended
+    EXPECT_EQ(callback->calls.load(), 0);
+}
+
+TEST_F(SigningTest, AnHsmKeyStartsNoMonitor) {
+    hsmOnly();
+    Sign sign(host);
+    ASSERT_EQ(sign.putKeyContainer(u"signer"), hr::S_OK);
+    Variant doc = Variant::string(u"<Msg/>");
+    Variant out;
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK) << diag::utf8Encode(lastDescription());
+    EXPECT_EQ(fake_.cards().readerWaits(), 0);
+    EXPECT_FALSE(logHas("Stebima kortelė skaitytuve \"HSM\""));
+    ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK);
+    EXPECT_EQ(selectionsLogged(), 1u);  // the HSM key stays selected
 }
 
 }  // namespace

@@ -7,36 +7,13 @@
 # Needs root (pcscd's socket is /run/pcscd/pcscd.comm, one daemon per machine).
 set -u
 source "$(dirname "$0")/lib/rig.sh" "$1"
-SOCKET=/run/pcscd/pcscd.comm
-READER="Virtual PCD 00 00"
-VPCD=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
-PCSCD_PID=""; VICC_PID=""
-
-stop_vicc() {
-    [ -n "$VICC_PID" ] || return 0
-    kill "$VICC_PID" 2>/dev/null
-    wait "$VICC_PID" 2>/dev/null
-    VICC_PID=""
-}
+source "$(dirname "$0")/lib/card_rig.sh"
 cleanup() {
-    stop_vicc
-    if [ -n "$PCSCD_PID" ]; then
-        kill -TERM "$PCSCD_PID" 2>/dev/null
-        # pcscd removes its socket as it leaves; the next user of the daemon needs it gone.
-        for _ in $(seq 50); do [ -e "$SOCKET" ] || break; sleep 0.1; done
-        wait "$PCSCD_PID" 2>/dev/null
-    fi
+    card_rig_cleanup
     rig_cleanup
 }
 trap cleanup EXIT
-
-skip() { missing "$1 (card signing)"; finish; exit; }
-for tool in pcscd vicc pcsc_scan softhsm2-util pkcs11-tool; do
-    command -v "$tool" >/dev/null || skip "$tool missing"
-done
-[ -e "$VPCD" ] || skip "the virtual reader driver $VPCD is missing"
-[ "$(id -u)" -eq 0 ] || skip "not root"
-[ -e "$SOCKET" ] && skip "another pcscd is running ($SOCKET exists)"
+card_rig_require "card signing"
 
 # --- the signer's key on the token bound to the reader -------------------------
 mint_pki
@@ -68,51 +45,11 @@ chmod +x "$D/pinentry"
 # No pin for the provider: the card's PIN must come from the prompt.
 write_config --domain "127.0.0.1:$PORT" --hsm "Card Provider" \
     --platform "pinentryProgram = $D/pinentry" --platform "pinentryTimeout = 10"
-cat >> "$TESSAL_CONFIG" <<CONF
-
-[SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\Virtual Card]
-ATR = 3B951381018073FF01000B
-Crypto Provider = Card Provider
-
-[SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\$READER]
-token = extra, card
-CONF
+card_table_config "extra, card"
 unset TESSAL_PIN
 
 # --- the resource manager and the card -------------------------------------------
-mkdir -p "$D/reader.conf.d" "$D/pyshim"
-cat > "$D/reader.conf.d/vpcd" <<EOF
-FRIENDLYNAME "Virtual PCD"
-DEVICENAME   /dev/null:0x8C7B
-LIBPATH      $VPCD
-CHANNELID    0x8C7B
-EOF
-# Debian's vicc imports Crypto, which Debian ships as Cryptodome.
-ln -sfn /usr/lib/python3/dist-packages/Cryptodome "$D/pyshim/Crypto"
-start_vicc() {
-    PYTHONPATH=/usr/lib/python3/site-packages/virtualsmartcard:$D/pyshim \
-        vicc -t iso7816 -H 127.0.0.1 -P 35963 >>"$D/vicc.log" 2>&1 &
-    VICC_PID=$!
-}
-# What pcscd reports for the reader: "Card inserted" or "Card removed".
-# pcsc_scan asks the daemon itself, so the state seen is the one the
-# signing will see; polled for up to 10 s.
-card_state() {
-    timeout 5 pcsc_scan -c 2>/dev/null |
-        awk -v r="$READER" '/Reader [0-9]+:/ { here = index($0, r) > 0 } here && /Card state:/ { print; exit }'
-}
-wait_card() {  # wait_card "Card inserted"|"Card removed"
-    for _ in $(seq 50); do
-        [[ "$(card_state)" == *"$1"* ]] && return 0
-        sleep 0.2
-    done
-    echo "  reader state: $(card_state)" >&2
-    return 1
-}
-
-pcscd -f -c "$D/reader.conf.d" >"$D/pcscd.log" 2>&1 &
-PCSCD_PID=$!
-for _ in $(seq 50); do [ -e "$SOCKET" ] && break; sleep 0.1; done
+start_pcscd
 check "pcscd takes connections" test -e "$SOCKET"
 start_vicc
 check "the card is in the reader" wait_card "Card inserted"

@@ -285,10 +285,21 @@ TEST_F(SmartCardPcscd, VirtualReaderAndCard) {
     EXPECT_FALSE(context_->cardPresent("No Such Reader 00 00"));
     EXPECT_EQ(lastError(), 0x80100009u) << std::hex << lastError();  // SCARD_E_UNKNOWN_READER
 
+    // A reader watch that starts unaware answers at once: an empty or an
+    // unknown reader counts as a card gone.
+    constexpr std::chrono::milliseconds kReaderWait{2000};
+    ReaderWatch empty{kReader0};
+    EXPECT_EQ(context_->waitForReaderChange(empty, kReaderWait), ReaderChange::Gone);
+    ReaderWatch unknown{"No Such Reader 00 00"};
+    EXPECT_EQ(context_->waitForReaderChange(unknown, kReaderWait), ReaderChange::Gone);
+
     vicc_ = startVicc();
     ASSERT_GT(vicc_, 0);
     ASSERT_TRUE(waitFor([&] { return context_->cardPresent(kReader0); })) << std::hex << lastError() << "\n"
                                                                            << logs();
+    ReaderWatch watch{kReader0};
+    EXPECT_EQ(context_->waitForReaderChange(watch, kReaderWait), ReaderChange::Present);
+    EXPECT_NE(watch.knownState, 0u);
     EXPECT_FALSE(context_->cardPresent(kReader1));
     connected = false;
     EXPECT_EQ(context_->readAtr(kReader0, connected), kVirtualCardAtr);
@@ -297,6 +308,13 @@ TEST_F(SmartCardPcscd, VirtualReaderAndCard) {
     EXPECT_TRUE(context_->cardPresent(kReader0));
 
     stopProcess(vicc_);
+    // Waits from the known state see the card leave (after whatever other
+    // changes the connections above left to report).
+    ReaderChange change = ReaderChange::None;
+    for (int wait = 0; wait < 10 && change != ReaderChange::Gone; ++wait) {
+        change = context_->waitForReaderChange(watch, kReaderWait);
+    }
+    EXPECT_EQ(change, ReaderChange::Gone);
     setLastError(0);
     EXPECT_TRUE(waitFor([&] { return !context_->cardPresent(kReader0); }));
     EXPECT_TRUE(lastError() == kScardNoSmartCard || lastError() == kScardRemovedCard) << std::hex << lastError();
