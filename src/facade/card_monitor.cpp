@@ -29,9 +29,29 @@ void notifyRemoval(const CardCallbackSlot& slot) {
     slot.callback->invokeDefault(args, result);
 }
 
+// Lends the monitor's context to the watch for as long as the wait may run,
+// so a stop request can cancel the wait.
+class LentContext {
+public:
+    LentContext(CardWatch& watch, platform::CardContext& context) : watch_(watch) {
+        std::lock_guard lock(watch_.contextLock);
+        watch_.context = &context;
+    }
+    ~LentContext() {
+        std::lock_guard lock(watch_.contextLock);
+        watch_.context = nullptr;
+    }
+    LentContext(const LentContext&) = delete;
+    LentContext& operator=(const LentContext&) = delete;
+
+private:
+    CardWatch& watch_;
+};
+
 void watchReader(CardWatch& watch, const CardCallbackSlot& slot) {
     const std::unique_ptr<platform::CardContext> context = platform::establishCardContext();
     if (!context) return;
+    const LentContext lent(watch, *context);
     watch.state.exchange(kWatching);
     if (watch.readerName.empty()) {
         watch.state.exchange(kNotWatching);
@@ -76,6 +96,15 @@ void runMonitor(const std::shared_ptr<CardWatch>& watch, const std::shared_ptr<C
 }
 
 }  // namespace
+
+void CardWatch::requestStop() {
+    std::uint32_t watching = kWatching;
+    if (!state.compare_exchange_strong(watching, kStopRequested)) return;
+    // A cancelled wait looks like a removal to the monitor; it sees the stop
+    // request first and acknowledges it without calling anybody.
+    std::lock_guard lock(contextLock);
+    if (context) context->cancelWaits();
+}
 
 bool startCardMonitor(std::shared_ptr<CardWatch> watch, std::shared_ptr<CardCallbackSlot> callback) {
     if (!watch || !callback) return false;

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "platform/smart_card.h"
 #include "tessal/variant.h"
 
 namespace tessal::facade {
@@ -32,6 +34,14 @@ struct CardWatch {
     std::atomic<std::uint32_t> state{kNotWatching};
     std::string readerName;
     std::string objectLogPath;
+
+    // Asks a watching monitor to stop and wakes it from its reader wait, so
+    // the stop is acknowledged at once rather than when the wait runs out.
+    void requestStop();
+
+    // The monitor's resource-manager context while it has one.
+    std::mutex contextLock;
+    platform::CardContext* context = nullptr;  // guarded by contextLock
 };
 
 // Starts a detached monitor thread for `watch`; it sets the state word to

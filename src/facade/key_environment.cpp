@@ -12,10 +12,10 @@ void resetKeyEnvironment(SignState& state) {
     traceObject(state, u"Išvaloma pasirašančio asmens privataus rakto aplinka");
     CardWatch& watch = *state.cardWatch;
     if (state.cardMonitorRunning) {
-        std::uint32_t running = kWatching;
-        watch.state.compare_exchange_strong(running, kStopRequested);
-        for (int poll = 0; poll < 25 && watch.state.load() != kNotWatching; ++poll) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        watch.requestStop();
+        // The woken monitor acknowledges within moments; five seconds in all.
+        for (int poll = 0; poll < 250 && watch.state.load() != kNotWatching; ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         state.cardMonitorRunning = false;
     } else {

@@ -20,7 +20,8 @@ std::optional<PcscLibrary> openPcscLibrary(const char* soname) {
                library.find("SCardDisconnect", table.disconnect) &&
                library.find("SCardStatus", table.status) &&
                library.find("SCardGetAttrib", table.getAttrib) &&
-               library.find("SCardGetStatusChange", table.getStatusChange);
+               library.find("SCardGetStatusChange", table.getStatusChange) &&
+               library.find("SCardCancel", table.cancel);
     });
 }
 

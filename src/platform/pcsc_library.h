@@ -18,6 +18,7 @@ struct PcscLibrary {
     decltype(&::SCardStatus) status;
     decltype(&::SCardGetAttrib) getAttrib;
     decltype(&::SCardGetStatusChange) getStatusChange;
+    decltype(&::SCardCancel) cancel;
 };
 
 // The process's pcsc-lite, opened once (thread-safe); nothing when it cannot

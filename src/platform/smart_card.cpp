@@ -234,6 +234,8 @@ public:
         return ReaderChange::Present;
     }
 
+    void cancelWaits() override { pcsc_.cancel(context_); }
+
     std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) override {
         return cardTypesForAtr(atr);
     }

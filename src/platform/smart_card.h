@@ -59,6 +59,10 @@ public:
     // `watch.knownState` (SCardGetStatusChange with that one reader); on
     // Present the new state becomes the known one.
     virtual ReaderChange waitForReaderChange(ReaderWatch& watch, std::chrono::milliseconds timeout) = 0;
+    // Ends a waitForReaderChange running on another thread now, as Gone
+    // (SCardCancel); callable from any thread while the context lives. A
+    // context that cannot be woken lets the wait run its time.
+    virtual void cancelWaits() {}
     // The card type names the card table gives for an ATR (SCardListCards).
     virtual std::optional<std::vector<std::string>> cardNames(const ByteBlock& atr) = 0;
     // A card type's provider (SCardGetCardTypeProviderName).
