@@ -189,7 +189,8 @@ struct HttpRequest::Handle {
         SSL_CTX_set_client_cert_cb(ctx, &Handle::onClientCertificate);
         // A server certificate outside its validity dates is accepted.
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
-        if (!self->extraCaFile.empty() && X509_STORE_load_file(SSL_CTX_get_cert_store(ctx), self->extraCaFile.c_str()) != 1) {
+        if (!self->extraCaFile.empty() &&
+            X509_STORE_load_file(SSL_CTX_get_cert_store(ctx), self->extraCaFile.c_str()) != 1) {
             ERR_clear_error();
             return CURLE_SSL_CACERT_BADFILE;
         }

@@ -633,8 +633,8 @@ public:
         ++uses;
         EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key_, nullptr);
         std::size_t length = modulusSize();
-        const bool ok = ctx && EVP_PKEY_sign_init(ctx) == 1 &&
-                        EVP_PKEY_CTX_set_rsa_padding(ctx, padding == Padding::Pkcs1 ? RSA_PKCS1_PADDING : RSA_NO_PADDING) == 1 &&
+        const int rsaPadding = padding == Padding::Pkcs1 ? RSA_PKCS1_PADDING : RSA_NO_PADDING;
+        const bool ok = ctx && EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, rsaPadding) == 1 &&
                         EVP_PKEY_sign(ctx, out, &length, input, size) == 1 && length == modulusSize();
         EVP_PKEY_CTX_free(ctx);
         return ok;
