@@ -97,6 +97,12 @@ bool SignerContext::takeUserKey() {
     return userKey_ != nullptr;
 }
 
+std::vector<platform::ByteBlock> SignerContext::issuerCertificates() const {
+    std::vector<platform::ByteBlock> issuers;
+    for (const certs::CertificateRecord& issuer : certificates.chain) issuers.push_back(issuer.certificate().der());
+    return issuers;
+}
+
 bool SignerContext::clientKeyBound() const {
     std::lock_guard guard(clientKeyLock_);
     return clientKey_ != nullptr;

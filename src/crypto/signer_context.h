@@ -43,6 +43,7 @@ public:
     // certificate; the binding is undone when the key pair is fetched again.
     const diag::Utf8Text& subjectText() const override { return certificates.subject.subject(); }
     const platform::ByteBlock& certificateDer() const override { return certificates.subject.certificate().der(); }
+    std::vector<platform::ByteBlock> issuerCertificates() const override;
     bool clientKeyBound() const override;
     bool bindClientKey() override;
     std::shared_ptr<platform::RsaPrivateOperation> clientKey() const override;

@@ -62,7 +62,8 @@ std::optional<bool> PkiClient::answerCertificateDemand(std::string_view url, pla
         }
     }
 
-    if (!request_->presentCredential({identity->certificateDer(), identity->clientKey()})) {
+    if (!request_->presentCredential(
+            {identity->certificateDer(), identity->issuerCertificates(), identity->clientKey()})) {
         diag::traceGlobal(u"Klaida registruojant HTTPS sertifikatą - %d", {platform::lastError()});
         return fetchFromPublicHost(url, host);
     }

@@ -4,6 +4,7 @@
 // private operation of its key. The key layer sits above this one, so it
 // registers how the current identity is found.
 #include <memory>
+#include <vector>
 
 #include "diagnostics/utf8_text.h"
 #include "platform/crypto_provider.h"
@@ -18,6 +19,9 @@ public:
     virtual const diag::Utf8Text& subjectText() const = 0;
     // The DER certificate; empty when there is none.
     virtual const platform::ByteBlock& certificateDer() const = 0;
+    // Its issuers known so far, nearest first: sent along, so that a server
+    // that trusts only the root can build the path.
+    virtual std::vector<platform::ByteBlock> issuerCertificates() const = 0;
     // The certificate is bound to its key once, by the first bindClientKey
     // that succeeds; false with the last error set when it cannot be.
     virtual bool clientKeyBound() const = 0;

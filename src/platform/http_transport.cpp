@@ -327,7 +327,8 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
 }
 
 bool HttpRequest::presentCredential(const ClientCredential& credential) {
-    std::unique_ptr<TokenTlsIdentity> identity = TokenTlsIdentity::create(credential.certificate, credential.key);
+    std::unique_ptr<TokenTlsIdentity> identity =
+        TokenTlsIdentity::create(credential.certificate, credential.issuers, credential.key);
     if (!identity) return false;
     handle_->identity = std::move(identity);
     // A connection kept from an earlier send was opened without it.

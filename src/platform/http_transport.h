@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/system_messages.h"
 #include "platform/x509.h"
@@ -126,9 +127,10 @@ public:
 };
 
 // What a client presents when a server demands a certificate: the DER
-// certificate and the private operation of its key.
+// certificate, its issuers (nearest first) and the private operation of its key.
 struct ClientCredential {
     ByteBlock certificate;
+    std::vector<ByteBlock> issuers;
     std::shared_ptr<RsaPrivateOperation> key;
 };
 

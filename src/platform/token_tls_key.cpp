@@ -83,6 +83,15 @@ std::nullptr_t fail(std::uint32_t code) {
     return nullptr;
 }
 
+// The certificate encoded in `der`; nothing when it is not one.
+X509* decodeCertificate(const ByteBlock& der) {
+    if (der.empty() || der.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) return nullptr;
+    const unsigned char* p = der.data();
+    X509* certificate = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (!certificate) ERR_clear_error();
+    return certificate;
+}
+
 // An RSA key with the certificate's public half whose private operations go
 // to `operation`; nothing when the certificate's key is not RSA.
 EVP_PKEY* tokenKey(X509* certificate, std::shared_ptr<RsaPrivateOperation> operation) {
@@ -123,13 +132,10 @@ EVP_PKEY* tokenKey(X509* certificate, std::shared_ptr<RsaPrivateOperation> opera
 }  // namespace
 
 std::unique_ptr<TokenTlsIdentity> TokenTlsIdentity::create(const ByteBlock& certificateDer,
+                                                           const std::vector<ByteBlock>& issuersDer,
                                                            std::shared_ptr<RsaPrivateOperation> key) {
     if (!key) return fail(kNteBadKey);
-    if (certificateDer.empty() || certificateDer.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
-        return fail(kAsn1BadTag);
-    }
-    const unsigned char* p = certificateDer.data();
-    X509* certificate = d2i_X509(nullptr, &p, static_cast<long>(certificateDer.size()));
+    X509* certificate = decodeCertificate(certificateDer);
     if (!certificate) return fail(kAsn1BadTag);
     const bool raw = key->offers(RsaPrivateOperation::Padding::None);
     EVP_PKEY* tokenKeyPair = tokenKey(certificate, std::move(key));
@@ -143,16 +149,23 @@ std::unique_ptr<TokenTlsIdentity> TokenTlsIdentity::create(const ByteBlock& cert
         EVP_PKEY_free(tokenKeyPair);
         return fail(kNteNoMemory);
     }
+    // Reserved first, so that no push_back throws with a decoded issuer in hand.
+    identity->issuers_.reserve(issuersDer.size());
+    for (const ByteBlock& der : issuersDer) {
+        if (X509* issuer = decodeCertificate(der)) identity->issuers_.push_back(issuer);
+    }
     return identity;
 }
 
 TokenTlsIdentity::~TokenTlsIdentity() {
     X509_free(certificate_);
     EVP_PKEY_free(key_);
+    for (X509* issuer : issuers_) X509_free(issuer);
 }
 
 bool TokenTlsIdentity::installInto(SSL_CTX* context) const {
     bool installed = SSL_CTX_use_certificate(context, certificate_) == 1 && SSL_CTX_use_PrivateKey(context, key_) == 1;
+    for (X509* issuer : issuers_) installed = installed && SSL_CTX_add1_chain_cert(context, issuer) == 1;
     // RSA-PSS, which TLS 1.3 requires, needs the raw operation.
     if (installed && !rawOperation_) {
         installed = SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION) == 1 &&

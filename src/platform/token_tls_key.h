@@ -7,6 +7,7 @@
 #include <openssl/ssl.h>
 
 #include <memory>
+#include <vector>
 
 #include "platform/crypto_provider.h"
 #include "platform/x509.h"
@@ -17,8 +18,10 @@ class TokenTlsIdentity {
 public:
     // Nothing, with the last error set, when the certificate cannot be
     // decoded (CRYPT_E_ASN1_BADTAG), holds no RSA key or not the operation's
-    // (NTE_BAD_KEY), or memory runs out (NTE_NO_MEMORY).
+    // (NTE_BAD_KEY), or memory runs out (NTE_NO_MEMORY). Issuers that cannot
+    // be decoded are left out: they only help the server.
     static std::unique_ptr<TokenTlsIdentity> create(const ByteBlock& certificateDer,
+                                                    const std::vector<ByteBlock>& issuersDer,
                                                     std::shared_ptr<RsaPrivateOperation> key);
     ~TokenTlsIdentity();
     TokenTlsIdentity(const TokenTlsIdentity&) = delete;
@@ -33,6 +36,7 @@ private:
     X509* certificate_;
     EVP_PKEY* key_;
     bool rawOperation_;
+    std::vector<X509*> issuers_;
 };
 
 }  // namespace tessal::platform

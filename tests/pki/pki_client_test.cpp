@@ -517,10 +517,12 @@ open(sys.argv[2], 'wb').write(cert.public_bytes(serialization.Encoding.PEM))
 enum class ServerCertificate { Current, Expired };
 
 // A TLS service run by its process id with a self-signed certificate for
-// another host than 127.0.0.1; it may demand a client certificate.
+// another host than 127.0.0.1; it may demand a client certificate issued by
+// `clientCa` (by default its own).
 class TlsService {
 public:
-    TlsService(const test::TempDir& dir, ServerCertificate kind, bool demandClientCertificate) {
+    TlsService(const test::TempDir& dir, ServerCertificate kind, bool demandClientCertificate,
+               std::string clientCa = {}) {
         const std::string key = dir.file("s.key"), cert = dir.file("s.pem");
         const std::string make =
             kind == ServerCertificate::Current
@@ -529,6 +531,7 @@ public:
                 : "python3 -c \"$TESSAL_CERT_SCRIPT\" " + key + " " + cert + " >/dev/null 2>&1";
         ::setenv("TESSAL_CERT_SCRIPT", kExpiredCertificateScript, 1);
         if (std::system(make.c_str()) != 0) return;
+        if (clientCa.empty()) clientCa = cert;
         port_ = closedPort();
         const std::string accept = "127.0.0.1:" + std::to_string(port_);
         pid_ = ::fork();
@@ -537,7 +540,7 @@ public:
             ::freopen("/dev/null", "w", stderr);
             if (demandClientCertificate) {
                 ::execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", cert.c_str(),
-                         "-key", key.c_str(), "-CAfile", cert.c_str(), "-Verify", "1", "-verify_return_error", "-www",
+                         "-key", key.c_str(), "-CAfile", clientCa.c_str(), "-Verify", "1", "-verify_return_error", "-www",
                          nullptr);
             } else {
                 ::execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", cert.c_str(),
@@ -650,6 +653,7 @@ class TestIdentity final : public ClientIdentity {
 public:
     const diag::Utf8Text& subjectText() const override { return subject; }
     const platform::ByteBlock& certificateDer() const override { return der; }
+    std::vector<platform::ByteBlock> issuerCertificates() const override { return issuers; }
     bool clientKeyBound() const override { return bound != nullptr; }
     bool bindClientKey() override {
         bound = key;
@@ -660,6 +664,7 @@ public:
 
     diag::Utf8Text subject{"CN=Bandomasis"};
     platform::ByteBlock der;
+    std::vector<platform::ByteBlock> issuers;
     std::shared_ptr<platform::RsaPrivateOperation> key;
     std::shared_ptr<platform::RsaPrivateOperation> bound;
 };
@@ -742,6 +747,48 @@ TEST_F(PkiClientTest, DemandIsAnsweredWithTheSignersCertificateOnceItsKeyIsBound
     EXPECT_EQ(occurrences(log(), "Nesėkminga autentifikuota HTTPS sesija - "), 1u);
     EXPECT_EQ(occurrences(log(), "Papildomas sertifikato kontekstas (CERT_KEY_PROV_HANDLE_PROP_ID)"), 2u);
     EXPECT_EQ(pub.requests(), 2);
+}
+
+TEST_F(PkiClientTest, SignersIssuersGoAlongForAServerThatTrustsOnlyTheRoot) {
+    test::TempDir dir;
+    const std::string script = "cd " + dir.path().string() + R"( && {
+        printf 'basicConstraints=critical,CA:true\nkeyUsage=keyCertSign,cRLSign\n' > ca.ext
+        openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Root -keyout root.key -out root.pem &&
+        openssl req -newkey rsa:2048 -nodes -subj /CN=Issuing -keyout issuing.key -out issuing.csr &&
+        openssl x509 -req -in issuing.csr -CA root.pem -CAkey root.key -set_serial 2 -days 1 -extfile ca.ext \
+            -out issuing.pem &&
+        openssl req -newkey rsa:2048 -nodes -subj /CN=Signer -keyout signer.key -out signer.csr &&
+        openssl x509 -req -in signer.csr -CA issuing.pem -CAkey issuing.key -set_serial 3 -days 1 -out signer.pem
+    } >/dev/null 2>&1)";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    TlsService tls(dir, ServerCertificate::Current, true, dir.file("root.pem"));
+    ASSERT_TRUE(tls.ready());
+    TestService pub("public");
+    setFallbackHostForTesting("127.0.0.1:" + std::to_string(pub.port()));
+    platform::setTrustedCaFileForTesting(dir.file("s.pem"));
+    addDomain(kHostA, tls.port(), "https");
+    TestIdentity identity;
+    identity.der = derOfPem(dir.file("signer.pem"));
+    identity.key = std::make_shared<SoftwareRsaOperation>(dir.file("signer.key"));
+    testIdentity = &identity;
+    setClientIdentityLookup([]() -> ClientIdentity* { return testIdentity; });
+    struct Unregister {
+        ~Unregister() {
+            setClientIdentityLookup(nullptr);
+            testIdentity = nullptr;
+        }
+    } unregister;
+
+    // Without its issuer the server cannot build the path to its root.
+    PkiClient alone;
+    ASSERT_TRUE(alone.request("0A1B", CertByHash)) << alone.error().text.str();
+    EXPECT_EQ(alone.body().view(), "public answers /pki/cert/?hex&0A1B");
+
+    identity.issuers = {derOfPem(dir.file("issuing.pem"))};
+    PkiClient withIssuer;
+    ASSERT_TRUE(withIssuer.request("0A1B", CertByHash)) << withIssuer.error().text.str();
+    EXPECT_NE(withIssuer.body().view().find("s_server"), std::string_view::npos) << withIssuer.body().view();
+    EXPECT_EQ(pub.requests(), 1);
 }
 
 TEST_F(PkiClientTest, HttpsAcceptsServerCertificatesWithWrongDatesAndHost) {
