@@ -88,8 +88,40 @@ SignerContext::~SignerContext() {
 }
 
 bool SignerContext::takeUserKey() {
+    {
+        // A binding to the key pair left behind would present the wrong key.
+        std::lock_guard guard(clientKeyLock_);
+        clientKey_.reset();
+    }
     userKey_ = provider_ ? provider_->userKey(keySpec_) : nullptr;
     return userKey_ != nullptr;
+}
+
+std::vector<platform::ByteBlock> SignerContext::issuerCertificates() const {
+    std::vector<platform::ByteBlock> issuers;
+    for (const certs::CertificateRecord& issuer : certificates.chain) issuers.push_back(issuer.certificate().der());
+    return issuers;
+}
+
+bool SignerContext::clientKeyBound() const {
+    std::lock_guard guard(clientKeyLock_);
+    return clientKey_ != nullptr;
+}
+
+bool SignerContext::bindClientKey() {
+    std::lock_guard guard(clientKeyLock_);
+    if (clientKey_) return true;
+    if (!userKey_) {
+        platform::setLastError(platform::kNteNoKey);
+        return false;
+    }
+    clientKey_ = userKey_->privateOperation();
+    return clientKey_ != nullptr;
+}
+
+std::shared_ptr<platform::RsaPrivateOperation> SignerContext::clientKey() const {
+    std::lock_guard guard(clientKeyLock_);
+    return clientKey_;
 }
 
 bool SignerContext::checkCardPresent() {

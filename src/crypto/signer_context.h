@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "crypto/crypto_context.h"
 #include "data/codecs.h"
+#include "pki/client_identity.h"
 #include "platform/smart_card.h"
 
 namespace tessal::crypto {
@@ -18,7 +20,7 @@ namespace tessal::crypto {
 // The reader name of a container in an HSM.
 inline constexpr std::string_view kHsmReader = "HSM";
 
-class SignerContext : public CryptoContext {
+class SignerContext : public CryptoContext, public pki::ClientIdentity {
 public:
     // Opens the container; failures are in the context's record (a card
     // container whose key set is missing leaves no provider and no entry).
@@ -36,6 +38,15 @@ public:
     bool meetsSystemRequirements();
     bool certificateFromKey();
     bool certificateByKeyHash();
+
+    // The certificate and key presented to servers that demand a client
+    // certificate; the binding is undone when the key pair is fetched again.
+    const diag::Utf8Text& subjectText() const override { return certificates.subject.subject(); }
+    const platform::ByteBlock& certificateDer() const override { return certificates.subject.certificate().der(); }
+    std::vector<platform::ByteBlock> issuerCertificates() const override;
+    bool clientKeyBound() const override;
+    bool bindClientKey() override;
+    std::shared_ptr<platform::RsaPrivateOperation> clientKey() const override;
 
     const std::string& readerName() const { return readerName_; }
     const std::string& providerName() const { return providerName_; }
@@ -56,6 +67,8 @@ private:
     std::string containerName_;
     platform::KeySpec keySpec_ = platform::KeySpec::Exchange;
     std::unique_ptr<platform::UserKey> userKey_;
+    mutable std::mutex clientKeyLock_;  // the binding may be asked for from any thread
+    std::shared_ptr<platform::RsaPrivateOperation> clientKey_;
 };
 
 }  // namespace tessal::crypto

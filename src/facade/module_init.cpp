@@ -4,8 +4,10 @@
 
 #include <mutex>
 
+#include "crypto/key_selection.h"
 #include "diagnostics/log_file.h"
 #include "facade/callback_lock.h"
+#include "pki/client_identity.h"
 #include "pki/store_lock.h"
 
 namespace tessal::facade {
@@ -23,6 +25,8 @@ void ensureModuleInitialised() {
         pki::certificateLock();
         xmlInitParser();
         diag::initialiseGlobalLog();
+        // A server that demands a client certificate is shown the selected signer's.
+        pki::setClientIdentityLookup([]() -> pki::ClientIdentity* { return crypto::selectedSigner(); });
     });
 }
 

@@ -4,10 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
 
-#include "build_settings.h"
 #include "diagnostics/ansi_text.h"
 #include "diagnostics/log_file.h"
 #include "pki/domain_list.h"
@@ -45,14 +43,6 @@ constexpr int kMessageBadStatus = 98;
 
 constexpr std::uint32_t kStatusOk = 200;
 
-std::mutex fallbackLock;
-std::optional<std::string> fallbackOverride;
-
-std::string fallbackHost() {
-    std::lock_guard<std::mutex> guard(fallbackLock);
-    return fallbackOverride.value_or(TESSAL_PUBLIC_PKI_HOST);
-}
-
 bool isHttps(std::string_view scheme) {
     return scheme.size() == 5 && std::equal(scheme.begin(), scheme.end(), "https", [](char a, char b) {
                return std::tolower(static_cast<unsigned char>(a)) == b;
@@ -60,13 +50,6 @@ bool isHttps(std::string_view scheme) {
 }
 
 }  // namespace
-
-std::string fallbackBaseUrl() { return "http://" + fallbackHost(); }
-
-void setFallbackHostForTesting(std::optional<std::string> host) {
-    std::lock_guard<std::mutex> guard(fallbackLock);
-    fallbackOverride = std::move(host);
-}
 
 // ---------------------------------------------------------------- body
 
@@ -242,16 +225,19 @@ std::optional<bool> PkiClient::attempt(std::string_view url, std::string_view pa
 
     body_.clear();
     BodyReader reader(body_);
-    const platform::SendOutcome outcome = request_->send(reader);
+    platform::SendOutcome outcome = request_->send(reader);
     if (outcome == platform::SendOutcome::NotSent) {
         const std::uint32_t osError = platform::lastError();
         if (osError == platform::kInternetClientCertificateNeeded && !answeringDemand_) {
-            return answerCertificateDemand(url);
+            // Either an authenticated send got an answer, checked below like
+            // any other, or the procedure has the whole call's result.
+            if (const std::optional<bool> result = answerCertificateDemand(url, reader, outcome)) return result;
+        } else {
+            diag::recordError(error_, kPlaceRequest, kMessageUnreachable, {fullUrlText});
+            diag::traceGlobal(u"TrevCert nepasiekia tinklapio adresu \"%s\" - %d", {fullUrlText, osError});
+            diag::traceGlobal(u"%s", {error_.text.utf16()});
+            return std::nullopt;
         }
-        diag::recordError(error_, kPlaceRequest, kMessageUnreachable, {fullUrlText});
-        diag::traceGlobal(u"TrevCert nepasiekia tinklapio adresu \"%s\" - %d", {fullUrlText, osError});
-        diag::traceGlobal(u"%s", {error_.text.utf16()});
-        return std::nullopt;
     }
 
     const std::uint32_t status = request_->statusCode().value_or(0);
@@ -269,21 +255,6 @@ std::optional<bool> PkiClient::attempt(std::string_view url, std::string_view pa
         diag::traceGlobal(u"TrevCert duomenų gavimo kreipiantis adresu \"%s\" klaida: %d", {fullUrlText, osError});
     }
     return std::nullopt;
-}
-
-bool PkiClient::answerCertificateDemand(std::string_view url) {
-    diag::traceGlobal(u"Reikalaujama autentifikuota HTTPS sesija");
-    // No signer's certificate can be presented yet: the public host serves
-    // the same path and query over plain http.
-    const std::string host = fallbackHost();
-    diag::traceGlobal(u"Nerastas sertifikatas autentifikuotai HTTPS sesijai. Bandoma jungtis per %s",
-                      {diag::fromAnsi(host)});
-    // The public host may itself redirect to a server that demands one; that
-    // ends here instead of starting the same detour again.
-    answeringDemand_ = true;
-    const bool answered = fetch(url, "http://" + host);
-    answeringDemand_ = false;
-    return answered;
 }
 
 }  // namespace tessal::pki

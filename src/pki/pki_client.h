@@ -13,6 +13,8 @@
 #include "pki/query_kind.h"
 
 namespace tessal::platform {
+enum class SendOutcome;
+class ResponseReader;
 class InternetSession;
 class HttpConnection;
 class HttpRequest;
@@ -85,7 +87,13 @@ private:
     // course (the error record tells whether it failed); a value when it
     // decided the outcome of the whole call.
     std::optional<bool> attempt(std::string_view url, std::string_view pathAndQuery, const Target& target);
-    bool answerCertificateDemand(std::string_view url);
+    // A server demanded a client certificate on the open request: presents
+    // the selected signer's, sending again up to kAuthenticatedSends times.
+    // Nothing when a send got an answer (in `outcome`, its body given to
+    // `reader`); otherwise the result of fetching `url` from the public host.
+    std::optional<bool> answerCertificateDemand(std::string_view url, platform::ResponseReader& reader,
+                                                platform::SendOutcome& outcome);
+    bool fetchFromPublicHost(std::string_view url, const std::string& host);
 
     // Set while the public host is asked in place of a server that demanded
     // a client certificate; a demand met on that way is an ordinary failure.
@@ -95,12 +103,15 @@ private:
     std::unique_ptr<platform::HttpRequest> request_;
 };
 
-// The plain-http base URL of the public host that is asked when a server
-// demands a client certificate that cannot be presented.
+// The public host ("host" or "host:port") that is asked over plain http
+// when a server demands a client certificate that cannot be presented:
+// `[platform] publicHost`, else the one built in.
+std::string fallbackHost();
+// Its plain-http base URL.
 std::string fallbackBaseUrl();
 
-// Test seam: replaces the public host ("host" or "host:port"); nothing
-// restores the built-in one.
+// Test seam: replaces the public host, the configured one too, until it is
+// called with nothing.
 void setFallbackHostForTesting(std::optional<std::string> host);
 
 }  // namespace tessal::pki

@@ -16,6 +16,11 @@
 namespace tessal::platform {
 
 inline constexpr std::string_view kProductKey = "SOFTWARE\\Classes\\Tessal.Sign";
+// Settings of the Linux adapters, each read where it is used:
+//   eventLogSocket, httpDeadlineMs, httpMaxAnswerBytes, p11kitDiscovery;
+//   publicHost = HOST[:PORT], the plain-http host asked when a certificate
+//     service demands a client certificate that cannot be presented;
+//   caFile = PATH, a PEM file of further authorities trusted for https.
 inline constexpr std::string_view kPlatformSection = "platform";
 
 // The path of the configuration file in effect.

@@ -20,6 +20,12 @@ namespace tessal::platform {
 HashObject::~HashObject() = default;
 PublicKey::~PublicKey() = default;
 UserKey::~UserKey() = default;
+RsaPrivateOperation::~RsaPrivateOperation() = default;
+
+std::shared_ptr<RsaPrivateOperation> UserKey::privateOperation() {
+    setLastError(kNteBadAlgorithm);
+    return nullptr;
+}
 CryptoProvider::~CryptoProvider() = default;
 
 namespace {

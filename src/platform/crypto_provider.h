@@ -56,6 +56,23 @@ public:
     virtual bool verify(const HashObject& hash, const std::uint8_t* signature, std::size_t size) const = 0;
 };
 
+// The private half of an RSA key pair as a TLS handshake uses it to present
+// the key's certificate. Blocks cross this interface most significant byte
+// first. It holds what it needs of its container, so it stays usable after
+// the UserKey that handed it out is gone.
+class RsaPrivateOperation {
+public:
+    enum class Padding {
+        Pkcs1,  // the input is the content of a PKCS #1 v1.5 signature block (a DigestInfo)
+        None,   // the input is a whole block as long as the modulus, padded by the caller
+    };
+    virtual ~RsaPrivateOperation();
+    virtual std::size_t modulusSize() const = 0;
+    virtual bool offers(Padding padding) const = 0;
+    // Writes modulusSize() bytes to `out`; false with the last error set.
+    virtual bool apply(Padding padding, const std::uint8_t* input, std::size_t size, std::uint8_t* out) = 0;
+};
+
 // A key pair in a container (CryptGetUserKey / CryptSignHash).
 class UserKey {
 public:
@@ -72,6 +89,9 @@ public:
     // The public key as a CryptoAPI PUBLICKEYBLOB (PUBLICKEYSTRUC, RSAPUBKEY
     // "RSA1", modulus least significant byte first); nothing on failure.
     virtual std::optional<ByteBlock> publicKeyBlob() { return std::nullopt; }
+    // The key's private operation for a TLS client handshake; nothing, with
+    // NTE_BAD_ALGID in the last error, when the key cannot serve one.
+    virtual std::shared_ptr<RsaPrivateOperation> privateOperation();
 };
 
 // An acquired provider; shared, so a copied context holds a reference on the

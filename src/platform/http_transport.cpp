@@ -1,5 +1,6 @@
 #include "platform/http_transport.h"
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -8,8 +9,10 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/config.h"
 #include "platform/curl_library.h"
 #include "platform/last_error.h"
+#include "platform/token_tls_key.h"
 #include "platform/trap_released_lock.h"
 
 namespace tessal::platform {
@@ -86,6 +89,12 @@ std::optional<std::string> trustedCaFileOverride() {
     return caFileOverride;
 }
 
+// The administrator's file of further authorities trusted for https servers.
+std::string extraCaFile() {
+    std::optional<std::string> path = configValue(kPlatformSection, "caFile");
+    return path ? std::move(*path) : std::string();
+}
+
 }  // namespace
 
 void setTrustedCaFileForTesting(std::optional<std::string> path) {
@@ -152,6 +161,8 @@ struct HttpRequest::Handle {
     curl_off_t maxAnswerBytes = 0;  // 0: no limit
     curl_off_t bodyBytes = 0;
     bool certificateDemanded = false;
+    std::unique_ptr<TokenTlsIdentity> identity;  // presented when a server demands a certificate
+    std::string extraCaFile;
     bool stalled = false;
     std::chrono::milliseconds stallLimit{0};
     bool connected = false;
@@ -170,12 +181,22 @@ struct HttpRequest::Handle {
         return 0;  // present nothing; the caller decides what to do about the demand
     }
 
-    static CURLcode onSslContext(CURL*, void* context, void* self) {
+    // Called for every new connection, before its handshake.
+    static CURLcode onSslContext(CURL*, void* context, void* userdata) {
         auto* ctx = static_cast<SSL_CTX*>(context);
+        auto* self = static_cast<Handle*>(userdata);
         SSL_CTX_set_ex_data(ctx, clientCertificateIndex(), self);
         SSL_CTX_set_client_cert_cb(ctx, &Handle::onClientCertificate);
         // A server certificate outside its validity dates is accepted.
         X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
+        if (!self->extraCaFile.empty() &&
+            X509_STORE_load_file(SSL_CTX_get_cert_store(ctx), self->extraCaFile.c_str()) != 1) {
+            ERR_clear_error();
+            return CURLE_SSL_CACERT_BADFILE;
+        }
+        // With an identity installed the callback above is not asked: the
+        // certificate goes to any server that demands one.
+        if (self->identity && !self->identity->installInto(ctx)) return CURLE_SSL_CERTPROBLEM;
         return CURLE_OK;
     }
 
@@ -287,7 +308,11 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &Handle::onProgress);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(handle.get()));
-    if (const std::optional<std::string> caFile = trustedCaFileOverride()) set(CURLOPT_CAINFO, caFile->c_str());
+    if (const std::optional<std::string> caFile = trustedCaFileOverride()) {
+        set(CURLOPT_CAINFO, caFile->c_str());
+    } else {
+        handle->extraCaFile = extraCaFile();
+    }
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 0L);  // a server certificate naming another host is accepted
     set(CURLOPT_SSL_CTX_FUNCTION, &Handle::onSslContext);
@@ -299,6 +324,16 @@ std::unique_ptr<HttpRequest> HttpRequest::open(const HttpConnection& connection,
         return nullptr;
     }
     return std::unique_ptr<HttpRequest>(new HttpRequest(std::move(handle)));
+}
+
+bool HttpRequest::presentCredential(const ClientCredential& credential) {
+    std::unique_ptr<TokenTlsIdentity> identity =
+        TokenTlsIdentity::create(credential.certificate, credential.issuers, credential.key);
+    if (!identity) return false;
+    handle_->identity = std::move(identity);
+    // A connection kept from an earlier send was opened without it.
+    handle_->lib.easySetopt(handle_->curl, CURLOPT_FRESH_CONNECT, 1L);
+    return true;
 }
 
 SendOutcome HttpRequest::send(ResponseReader& reader) {

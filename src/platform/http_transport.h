@@ -21,10 +21,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/system_messages.h"
+#include "platform/x509.h"
 
 namespace tessal::platform {
+
+class RsaPrivateOperation;
+class TokenTlsIdentity;
 
 inline constexpr std::uint32_t kInternetOutOfHandles = 12001;
 inline constexpr std::uint32_t kInternetTimeout = 12002;
@@ -121,6 +126,14 @@ public:
     virtual bool chunk(const char* data, std::size_t size) = 0;
 };
 
+// What a client presents when a server demands a certificate: the DER
+// certificate, its issuers (nearest first) and the private operation of its key.
+struct ClientCredential {
+    ByteBlock certificate;
+    std::vector<ByteBlock> issuers;
+    std::shared_ptr<RsaPrivateOperation> key;
+};
+
 enum class SendOutcome {
     NotSent,     // no answer: the last error says why (12044 for a client-certificate demand)
     Answered,    // an answer arrived; its body was read whole when the reader wanted it
@@ -137,6 +150,11 @@ public:
     static std::unique_ptr<HttpRequest> open(const HttpConnection& connection, std::string_view pathAndQuery,
                                              bool secure);
 
+    // Presents `credential` in the handshakes of the following sends. False,
+    // with the code in the last error, when the certificate or its key
+    // cannot be used (see TokenTlsIdentity::create).
+    bool presentCredential(const ClientCredential& credential);
+
     SendOutcome send(ResponseReader& reader);
     // The status of the last answer; nothing before one arrived.
     std::optional<std::uint32_t> statusCode() const { return status_; }
@@ -148,6 +166,9 @@ private:
     std::optional<std::uint32_t> status_;
 };
 
+// Server certificates of https are trusted when an authority of the
+// system's or of the file `[platform] caFile` names issued them.
+//
 // Test seam: server certificates are checked against this file instead of
 // the system's authorities; nothing restores the system's.
 void setTrustedCaFileForTesting(std::optional<std::string> path);

@@ -415,6 +415,62 @@ private:
     ByteBlock data_;
 };
 
+// The private operation of a token key for a TLS handshake: PKCS #1 v1.5
+// blocks through CKM_RSA_PKCS, blocks the caller padded (RSA-PSS) through
+// the raw CKM_RSA_X_509.
+class Pkcs11RsaOperation final : public RsaPrivateOperation {
+public:
+    Pkcs11RsaOperation(std::shared_ptr<Container> container, CK_OBJECT_HANDLE key, std::size_t modulusSize)
+        : container_(std::move(container)), key_(key), modulusSize_(modulusSize) {}
+
+    std::size_t modulusSize() const override { return modulusSize_; }
+    bool offers(Padding padding) const override { return container_->offers(mechanismOf(padding)); }
+
+    bool apply(Padding padding, const std::uint8_t* input, std::size_t size, std::uint8_t* out) override {
+        if (!offers(padding) || (padding == Padding::None && size != modulusSize_)) {
+            setLastError(kNteBadAlgorithm);
+            return false;
+        }
+        std::lock_guard lock(container_->mutex);
+        if (!container_->ensureLogin()) return false;
+        const Session& session = *container_->session;
+        CK_FUNCTION_LIST& api = session.api();
+        CK_MECHANISM mechanism{mechanismOf(padding), nullptr, 0};
+        CK_RV rv = api.C_SignInit(session.handle(), &mechanism, key_);
+        // As in sign: a failed per-signature login still lets C_Sign end the operation.
+        const bool loggedIn = rv != CKR_OK || !session.flag(key_, CKA_ALWAYS_AUTHENTICATE) ||
+                              container_->userLogin(CKU_CONTEXT_SPECIFIC);
+        const std::uint32_t loginError = loggedIn ? 0 : lastError();
+        ByteBlock data(input, input + size);
+        ByteBlock result(modulusSize_);
+        CK_ULONG length = result.size();
+        if (rv == CKR_OK) rv = api.C_Sign(session.handle(), data.data(), data.size(), result.data(), &length);
+        if (!loggedIn) {
+            setLastError(loginError);
+            return false;
+        }
+        if (rv != CKR_OK) return pkcs11::failWith(rv);
+        if (length > modulusSize_) {
+            setLastError(kErrorMoreData);
+            return false;
+        }
+        // A shorter answer lost its leading zero bytes.
+        const std::size_t pad = modulusSize_ - length;
+        std::fill(out, out + pad, std::uint8_t{0});
+        std::copy(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(length), out + pad);
+        return true;
+    }
+
+private:
+    static CK_MECHANISM_TYPE mechanismOf(Padding padding) {
+        return padding == Padding::Pkcs1 ? CKM_RSA_PKCS : CKM_RSA_X_509;
+    }
+
+    std::shared_ptr<Container> container_;
+    CK_OBJECT_HANDLE key_;
+    std::size_t modulusSize_;
+};
+
 class Pkcs11UserKey final : public UserKey {
 public:
     Pkcs11UserKey(std::shared_ptr<Container> container, CK_OBJECT_HANDLE key, std::size_t modulusSize)
@@ -481,6 +537,14 @@ public:
         // The token answers most significant byte first.
         std::reverse_copy(signature.begin(), signature.begin() + static_cast<std::ptrdiff_t>(length), out);
         return length;
+    }
+
+    std::shared_ptr<RsaPrivateOperation> privateOperation() override {
+        if (!container_->offers(CKM_RSA_PKCS)) {
+            setLastError(kNteBadAlgorithm);
+            return nullptr;
+        }
+        return std::make_shared<Pkcs11RsaOperation>(container_, key_, modulusSize_);
     }
 
     std::optional<ByteBlock> storedCertificate() override {

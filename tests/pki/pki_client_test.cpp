@@ -2,6 +2,10 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -19,9 +23,11 @@
 #include <vector>
 
 #include "diagnostics/log_file.h"
+#include "pki/client_identity.h"
 #include "pki/domain_list.h"
 #include "pki/request_url.h"
 #include "platform/http_transport.h"
+#include "platform/last_error.h"
 #include "support/test_support.h"
 
 namespace tessal::pki {
@@ -511,10 +517,12 @@ open(sys.argv[2], 'wb').write(cert.public_bytes(serialization.Encoding.PEM))
 enum class ServerCertificate { Current, Expired };
 
 // A TLS service run by its process id with a self-signed certificate for
-// another host than 127.0.0.1; it may demand a client certificate.
+// another host than 127.0.0.1; it may demand a client certificate issued by
+// `clientCa` (by default its own).
 class TlsService {
 public:
-    TlsService(const test::TempDir& dir, ServerCertificate kind, bool demandClientCertificate) {
+    TlsService(const test::TempDir& dir, ServerCertificate kind, bool demandClientCertificate,
+               std::string clientCa = {}) {
         const std::string key = dir.file("s.key"), cert = dir.file("s.pem");
         const std::string make =
             kind == ServerCertificate::Current
@@ -523,6 +531,7 @@ public:
                 : "python3 -c \"$TESSAL_CERT_SCRIPT\" " + key + " " + cert + " >/dev/null 2>&1";
         ::setenv("TESSAL_CERT_SCRIPT", kExpiredCertificateScript, 1);
         if (std::system(make.c_str()) != 0) return;
+        if (clientCa.empty()) clientCa = cert;
         port_ = closedPort();
         const std::string accept = "127.0.0.1:" + std::to_string(port_);
         pid_ = ::fork();
@@ -531,7 +540,8 @@ public:
             ::freopen("/dev/null", "w", stderr);
             if (demandClientCertificate) {
                 ::execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", cert.c_str(),
-                         "-key", key.c_str(), "-CAfile", cert.c_str(), "-Verify", "1", "-www", nullptr);
+                         "-key", key.c_str(), "-CAfile", clientCa.c_str(), "-Verify", "1", "-verify_return_error", "-www",
+                         nullptr);
             } else {
                 ::execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", cert.c_str(),
                          "-key", key.c_str(), "-www", nullptr);
@@ -607,6 +617,178 @@ TEST_F(PkiClientTest, DemandForClientCertificateIsAnsweredByThePublicHostOverPla
     EXPECT_EQ(circular.error().lastError, platform::kInternetClientCertificateNeeded);
     EXPECT_EQ(pub.requests(), 3);
     EXPECT_EQ(occurrences(log(), "Reikalaujama autentifikuota HTTPS sesija"), 3u);
+}
+
+// The private operation of a key read from a PEM file, done in software
+// where a token would do it.
+class SoftwareRsaOperation final : public platform::RsaPrivateOperation {
+public:
+    explicit SoftwareRsaOperation(const std::string& pemFile) {
+        if (FILE* file = std::fopen(pemFile.c_str(), "r")) {
+            key_ = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+            std::fclose(file);
+        }
+    }
+    ~SoftwareRsaOperation() override { EVP_PKEY_free(key_); }
+    std::size_t modulusSize() const override { return key_ ? static_cast<std::size_t>(EVP_PKEY_get_size(key_)) : 0; }
+    bool offers(Padding) const override { return true; }
+    bool apply(Padding padding, const std::uint8_t* input, std::size_t size, std::uint8_t* out) override {
+        ++uses;
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key_, nullptr);
+        std::size_t length = modulusSize();
+        const int rsaPadding = padding == Padding::Pkcs1 ? RSA_PKCS1_PADDING : RSA_NO_PADDING;
+        const bool ok = ctx && EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, rsaPadding) == 1 &&
+                        EVP_PKEY_sign(ctx, out, &length, input, size) == 1 && length == modulusSize();
+        EVP_PKEY_CTX_free(ctx);
+        return ok;
+    }
+    int uses = 0;
+
+private:
+    EVP_PKEY* key_ = nullptr;
+};
+
+// A selected signer as the pki layer sees it; bindClientKey hands out `key`.
+class TestIdentity final : public ClientIdentity {
+public:
+    const diag::Utf8Text& subjectText() const override { return subject; }
+    const platform::ByteBlock& certificateDer() const override { return der; }
+    std::vector<platform::ByteBlock> issuerCertificates() const override { return issuers; }
+    bool clientKeyBound() const override { return bound != nullptr; }
+    bool bindClientKey() override {
+        bound = key;
+        if (!bound) platform::setLastError(platform::kNteBadAlgorithm);
+        return bound != nullptr;
+    }
+    std::shared_ptr<platform::RsaPrivateOperation> clientKey() const override { return bound; }
+
+    diag::Utf8Text subject{"CN=Bandomasis"};
+    platform::ByteBlock der;
+    std::vector<platform::ByteBlock> issuers;
+    std::shared_ptr<platform::RsaPrivateOperation> key;
+    std::shared_ptr<platform::RsaPrivateOperation> bound;
+};
+
+TestIdentity* testIdentity = nullptr;
+
+platform::ByteBlock derOfPem(const std::string& pemFile) {
+    platform::ByteBlock der;
+    if (FILE* file = std::fopen(pemFile.c_str(), "r")) {
+        if (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+            unsigned char* bytes = nullptr;
+            const int length = i2d_X509(certificate, &bytes);
+            if (length > 0) der.assign(bytes, bytes + length);
+            OPENSSL_free(bytes);
+            X509_free(certificate);
+        }
+        std::fclose(file);
+    }
+    return der;
+}
+
+TEST_F(PkiClientTest, DemandIsAnsweredWithTheSignersCertificateOnceItsKeyIsBound) {
+    test::TempDir dir;
+    TlsService tls(dir, ServerCertificate::Current, true);
+    ASSERT_TRUE(tls.ready());
+    TestService pub("public");
+    const std::string publicHost = "127.0.0.1:" + std::to_string(pub.port());
+    setFallbackHostForTesting(publicHost);
+    platform::setTrustedCaFileForTesting(dir.file("s.pem"));
+    addDomain(kHostA, tls.port(), "https");
+    // The service trusts its own certificate as a client's.
+    TestIdentity identity;
+    identity.der = derOfPem(dir.file("s.pem"));
+    ASSERT_FALSE(identity.der.empty());
+    testIdentity = &identity;
+    setClientIdentityLookup([]() -> ClientIdentity* { return testIdentity; });
+    struct Unregister {
+        ~Unregister() {
+            setClientIdentityLookup(nullptr);
+            testIdentity = nullptr;
+        }
+    } unregister;
+
+    // A key that cannot be bound: nothing is presented, the public host answers.
+    {
+        PkiClient client;
+        ASSERT_TRUE(client.request("0A1B", CertByHash)) << client.error().text.str();
+        EXPECT_EQ(client.body().view(), "public answers /pki/cert/?hex&0A1B");
+        const std::string traces = log();
+        EXPECT_EQ(occurrences(traces, "Bandoma autentifikuotis sertifikatu CN=Bandomasis"), 1u);
+        EXPECT_EQ(occurrences(traces, "Papildomas sertifikato kontekstas (CERT_KEY_PROV_HANDLE_PROP_ID)"), 1u);
+        EXPECT_EQ(occurrences(traces, "Klaida CERT_KEY_PROV_HANDLE_PROP_ID - " + std::to_string(
+                                          static_cast<std::int32_t>(platform::kNteBadAlgorithm))),
+                  1u);
+        EXPECT_EQ(occurrences(traces, "Klaida registruojant HTTPS sertifikatą - "), 1u);
+        EXPECT_EQ(pub.requests(), 1);
+    }
+
+    // Bound on the next demand and then presented: the demanding server answers.
+    auto key = std::make_shared<SoftwareRsaOperation>(dir.file("s.key"));
+    identity.key = key;
+    PkiClient client;
+    ASSERT_TRUE(client.request("0A1B", CertByHash)) << client.error().text.str();
+    EXPECT_NE(client.body().view().find("s_server"), std::string_view::npos) << client.body().view();
+    EXPECT_GE(key->uses, 1);
+    EXPECT_EQ(pub.requests(), 1);
+    EXPECT_EQ(occurrences(log(), "Papildomas sertifikato kontekstas (CERT_KEY_PROV_HANDLE_PROP_ID)"), 2u);
+
+    // A certificate of the same key that the server does not trust: every
+    // send fails, then the public host answers.
+    ASSERT_EQ(std::system(("openssl req -x509 -key " + dir.file("s.key") + " -subj /CN=other -days 1 -out " +
+                           dir.file("other.pem") + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    identity.der = derOfPem(dir.file("other.pem"));
+    ASSERT_FALSE(identity.der.empty());
+    PkiClient refused;
+    ASSERT_TRUE(refused.request("0A1B", CertByHash)) << refused.error().text.str();
+    EXPECT_EQ(refused.body().view(), "public answers /pki/cert/?hex&0A1B");
+    EXPECT_EQ(occurrences(log(), "Nesėkminga autentifikuota HTTPS sesija - "), 1u);
+    EXPECT_EQ(occurrences(log(), "Papildomas sertifikato kontekstas (CERT_KEY_PROV_HANDLE_PROP_ID)"), 2u);
+    EXPECT_EQ(pub.requests(), 2);
+}
+
+TEST_F(PkiClientTest, SignersIssuersGoAlongForAServerThatTrustsOnlyTheRoot) {
+    test::TempDir dir;
+    const std::string script = "cd " + dir.path().string() + R"( && {
+        printf 'basicConstraints=critical,CA:true\nkeyUsage=keyCertSign,cRLSign\n' > ca.ext
+        openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Root -keyout root.key -out root.pem &&
+        openssl req -newkey rsa:2048 -nodes -subj /CN=Issuing -keyout issuing.key -out issuing.csr &&
+        openssl x509 -req -in issuing.csr -CA root.pem -CAkey root.key -set_serial 2 -days 1 -extfile ca.ext \
+            -out issuing.pem &&
+        openssl req -newkey rsa:2048 -nodes -subj /CN=Signer -keyout signer.key -out signer.csr &&
+        openssl x509 -req -in signer.csr -CA issuing.pem -CAkey issuing.key -set_serial 3 -days 1 -out signer.pem
+    } >/dev/null 2>&1)";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    TlsService tls(dir, ServerCertificate::Current, true, dir.file("root.pem"));
+    ASSERT_TRUE(tls.ready());
+    TestService pub("public");
+    setFallbackHostForTesting("127.0.0.1:" + std::to_string(pub.port()));
+    platform::setTrustedCaFileForTesting(dir.file("s.pem"));
+    addDomain(kHostA, tls.port(), "https");
+    TestIdentity identity;
+    identity.der = derOfPem(dir.file("signer.pem"));
+    identity.key = std::make_shared<SoftwareRsaOperation>(dir.file("signer.key"));
+    testIdentity = &identity;
+    setClientIdentityLookup([]() -> ClientIdentity* { return testIdentity; });
+    struct Unregister {
+        ~Unregister() {
+            setClientIdentityLookup(nullptr);
+            testIdentity = nullptr;
+        }
+    } unregister;
+
+    // Without its issuer the server cannot build the path to its root.
+    PkiClient alone;
+    ASSERT_TRUE(alone.request("0A1B", CertByHash)) << alone.error().text.str();
+    EXPECT_EQ(alone.body().view(), "public answers /pki/cert/?hex&0A1B");
+
+    identity.issuers = {derOfPem(dir.file("issuing.pem"))};
+    PkiClient withIssuer;
+    ASSERT_TRUE(withIssuer.request("0A1B", CertByHash)) << withIssuer.error().text.str();
+    EXPECT_NE(withIssuer.body().view().find("s_server"), std::string_view::npos) << withIssuer.body().view();
+    EXPECT_EQ(pub.requests(), 1);
 }
 
 TEST_F(PkiClientTest, HttpsAcceptsServerCertificatesWithWrongDatesAndHost) {

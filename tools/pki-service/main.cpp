@@ -23,7 +23,8 @@ using tessal::pki_service::RequestHandler;
 using tessal::pki_service::ServiceOptions;
 
 constexpr std::string_view kUsage =
-    "usage: tessal-pki-service --root DIR --listen HOST:PORT [--tls-cert FILE --tls-key FILE [--client-ca FILE]]\n"
+    "usage: tessal-pki-service --root DIR --listen HOST:PORT [--tls-cert FILE --tls-key FILE [--client-ca FILE]\n"
+    "                          [--tls-max 1.2|1.3]]\n"
     "                          [--request-log FILE] [--fail PATH_PREFIX=STATUS]... [--delay-ms N]\n"
     "                          [--drip-ms N]\n";
 
@@ -34,6 +35,7 @@ struct Options {
     std::string tlsCert;
     std::string tlsKey;
     std::string clientCa;
+    int tlsMaxVersion = 0;  // the library's highest when 0
 };
 
 std::optional<int> number(std::string_view text, int low, int high) {
@@ -72,6 +74,14 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.tlsKey = value;
         } else if (name == "--client-ca") {
             options.clientCa = value;
+        } else if (name == "--tls-max") {
+            if (value == "1.2") {
+                options.tlsMaxVersion = TLS1_2_VERSION;
+            } else if (value == "1.3") {
+                options.tlsMaxVersion = TLS1_3_VERSION;
+            } else {
+                return fail("--tls-max wants 1.2 or 1.3");
+            }
         } else if (name == "--request-log") {
             options.service.requestLog = value;
         } else if (name == "--fail") {
@@ -96,6 +106,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
     if (options.port < 0) return fail("--listen is required");
     if (options.tlsCert.empty() != options.tlsKey.empty()) return fail("--tls-cert and --tls-key go together");
     if (!options.clientCa.empty() && options.tlsCert.empty()) return fail("--client-ca needs --tls-cert");
+    if (options.tlsMaxVersion != 0 && options.tlsCert.empty()) return fail("--tls-max needs --tls-cert");
     return true;
 }
 
@@ -120,8 +131,14 @@ int main(int argc, char** argv) {
     if (options.tlsCert.empty()) {
         server = std::make_unique<httplib::Server>();
     } else {
-        server = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str(),
-                                                       options.clientCa.empty() ? nullptr : options.clientCa.c_str());
+        auto tls = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str(),
+                                                         options.clientCa.empty() ? nullptr : options.clientCa.c_str());
+        if (options.tlsMaxVersion != 0 && tls->is_valid() &&
+            SSL_CTX_set_max_proto_version(tls->ssl_context(), options.tlsMaxVersion) != 1) {
+            std::cerr << "tessal-pki-service: --tls-max cannot be set\n";
+            return 1;
+        }
+        server = std::move(tls);
     }
     if (!server->is_valid()) {
         std::cerr << "tessal-pki-service: the TLS certificate, key or client CA cannot be used\n";
