@@ -40,10 +40,14 @@ GtkWidget* newViewerDialog(GtkWindow* owner, const char* title, int width, int h
     return dialog;
 }
 
+// Shows the dialog and waits until it is closed. Our own reference keeps
+// the object alive when an owner that goes away takes the dialog with it.
 void runAndDestroy(GtkWidget* dialog) {
+    g_object_ref(dialog);
     gtk_widget_show_all(dialog);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
 }
 
 GtkWidget* scrolled(GtkWidget* child) {
