@@ -165,7 +165,14 @@ void runInfoWindow(const std::vector<display::SummaryRow>& rows,
     for (const display::WindowItem& item : layout.items) {
         gtk_fixed_put(GTK_FIXED(fixed), itemWidget(item, units, state), units.x(item.x), units.y(item.y));
     }
-    gtk_container_add(GTK_CONTAINER(window), fixed);
+    // A GtkFixed asks for its children's natural sizes, and a wrapping
+    // label's natural width is its whole unwrapped text: the view around it
+    // takes the layout's size instead, whatever the children ask for.
+    GtkWidget* view = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(view), GTK_POLICY_EXTERNAL, GTK_POLICY_EXTERNAL);
+    gtk_widget_set_size_request(view, units.x(layout.width), units.y(layout.height));
+    gtk_container_add(GTK_CONTAINER(view), fixed);
+    gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
