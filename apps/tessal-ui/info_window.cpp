@@ -12,10 +12,12 @@ namespace tessal::ui {
 
 namespace {
 
-// The window's own font: the dialog font, 8 points.
+// The window's own font, the dialog font of 8 points, and buttons as tight
+// as the layout's 12 units; the viewers it opens keep their own style.
+constexpr const char* kWindowName = "tessal-info";
 constexpr const char* kWindowCss =
-    "window, window * { font-family: \"Liberation Sans\"; font-size: 8pt; }"
-    "button { padding: 0 4px; min-height: 0; min-width: 0; }";
+    "#tessal-info, #tessal-info * { font-family: \"Liberation Sans\"; font-size: 8pt; }"
+    "#tessal-info button { padding: 0 4px; min-height: 0; min-width: 0; }";
 
 struct WindowState {
     GtkWidget* window = nullptr;
@@ -148,6 +150,7 @@ int DialogUnits::y(int units) const { return (units * baseY + 4) / 8; }
 void runInfoWindow(const std::vector<display::SummaryRow>& rows,
                    const std::map<int, std::vector<std::uint8_t>>& objects) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_set_name(window, kWindowName);
     applyCss(window);
     const PangoMeasurer measurer(gtk_widget_get_pango_context(window));
     const display::WindowLayout layout = display::layoutWindow(rows, measurer);

@@ -105,6 +105,12 @@ for _ in $(seq 1 50); do
 done
 echo "colours=$colours"
 if [ -n "$wid" ]; then
+    # The first button has the focus: the signer's certificate opens in its viewer.
+    xdotool windowfocus --sync "$wid"
+    xdotool key Return
+    viewer=$(window_of "Sertifikato duomenys")
+    echo "viewer=$viewer"
+    [ -n "$viewer" ] && { xdotool windowfocus --sync "$viewer"; xdotool key Escape; }
     xdotool windowfocus --sync "$wid"
     xdotool key Escape
 fi
@@ -137,6 +143,7 @@ DESKTOP_EOF
     check "window: it appeared" grep -Eq "^window=[0-9]+$" <<<"$result"
     check "window: the screenshot is not blank" \
         bash -c '[ "$(sed -n "s/^colours=//p" <<<"$1")" -gt 16 ]' _ "$result"
+    check "window: its first button opens the signer's certificate" grep -Eq "^viewer=[0-9]+$" <<<"$result"
     check "window: Escape closes it and the command answers 0" contains "$result" "window-status=0"
     check "window: nothing printed on stdout" equals "$(cat "$D/window.out")" ""
     check "dialog: it appeared" grep -Eq "^dialog=[0-9]+$" <<<"$result"
