@@ -51,9 +51,10 @@ std::optional<std::u16string> WindowSurface::chooseSaveFileName(std::u16string_v
     request.filterPattern = std::u16string(filterPattern);
     const platform::ChildOutcome outcome =
         platform::exchangeWithChild(program_, {}, encodeRequest(request), kMaxAnswerBytes);
-    // Only a program that finished its work answers; a crash halfway through
-    // a name counts as a cancel.
-    if (!outcome.started || outcome.exitStatus != 0 || outcome.answerTooLong) return std::nullopt;
+    // A program that failed or was killed counts as a cancel, whatever it
+    // sent; one whose status the system did not keep is taken by its answer.
+    const bool failed = outcome.killed || (outcome.exitStatus && *outcome.exitStatus != 0);
+    if (!outcome.started || failed || outcome.answerTooLong) return std::nullopt;
     return decodeChosenName(outcome.answer);
 }
 

@@ -43,16 +43,18 @@ void readAnswer(int fd, std::size_t maxAnswer, ChildOutcome& outcome) {
     }
 }
 
-std::optional<int> waitFor(pid_t pid) {
+// Waits until the child has ended. With SIGCHLD ignored the wait still lasts
+// until then, but ends with ECHILD and no status.
+void waitFor(pid_t pid, ChildOutcome& outcome) {
     int status = 0;
     for (;;) {
         const pid_t r = ::waitpid(pid, &status, 0);
         if (r == pid) break;
         if (r < 0 && errno == EINTR) continue;
-        return std::nullopt;
+        return;
     }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return std::nullopt;
+    if (WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
+    outcome.killed = WIFSIGNALED(status);
 }
 
 }  // namespace
@@ -100,7 +102,7 @@ ChildOutcome exchangeWithChild(const std::string& program, const std::vector<std
     if (sendAll(ours.get(), request)) ::shutdown(ours.get(), SHUT_WR);
     readAnswer(ours.get(), maxAnswer, outcome);
     ours.reset();
-    outcome.exitStatus = waitFor(pid);
+    waitFor(pid, outcome);
     return outcome;
 }
 

@@ -18,8 +18,10 @@ inline constexpr int kChildChannelFd = 3;
 struct ChildOutcome {
     bool started = false;
     // The exit status when the child exited normally; nothing when it was
-    // killed or could not be waited for.
+    // killed or its status was not kept (a host that ignores SIGCHLD has
+    // its children reaped by the system).
     std::optional<int> exitStatus;
+    bool killed = false;  // a signal ended it
     std::string answer;         // what the child sent back, up to the limit
     bool answerTooLong = false;  // it sent more; the rest was dropped
 };

@@ -50,6 +50,28 @@ check "failed child: a garbage answer names no file" bash -c '! ls "$1" | grep -
 run env DISPLAY=:97 "$TESSAL" call --no-window verifyXmlSign "b:$S/signed.xml" :: info
 check "--no-window prints the summary" contains "$OUT" "Skaitmeninis parašas galioja"
 
+# --- a child that answers a name: the host takes it, even one that ignores
+# SIGCHLD (its children are then reaped without a status)
+if command -v python3 >/dev/null; then
+    ANSWER="$D/answer-ui"
+    cat >"$ANSWER" <<'ANSWER_EOF'
+#!/usr/bin/env python3
+import os, struct, sys
+units = (sys.argv[0] + "-chosen").encode("utf-16-le")
+os.write(3, struct.pack(">I", len(units) // 2) + units)
+ANSWER_EOF
+    chmod +x "$ANSWER"
+    write_config --domain "127.0.0.1:$PORT" --platform "uiProgram = $ANSWER"
+    run env DISPLAY=:97 "$TESSAL" call saveFileXml s: "s:<a>ž</a>"
+    check "answered name: saved with .xml appended" equals "$(cat "$ANSWER-chosen.xml" 2>/dev/null)" "<a>ž</a>"
+    rm -f "$ANSWER-chosen.xml"
+    run env DISPLAY=:97 bash -c "trap '' CHLD; exec \"\$@\"" _ "$TESSAL" call saveFileXml s: "s:<b/>"
+    check "answered name with SIGCHLD ignored: S_OK" equals "$RC" 0
+    check "answered name with SIGCHLD ignored: saved" equals "$(cat "$ANSWER-chosen.xml" 2>/dev/null)" "<b/>"
+else
+    missing "python3 missing (answering window program)"
+fi
+
 # --- the window program refuses requests it cannot trust ----------------------
 if [ -x "$UI" ]; then
     printf 'not a request at all' >"$D/garbled"
