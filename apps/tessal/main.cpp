@@ -9,6 +9,7 @@
 #include "call_arguments.h"
 #include "c14n_command.h"
 #include "call_command.h"
+#include "face_command.h"
 #include "header_command.h"
 #include "record_command.h"
 #include "sign_command.h"
@@ -36,6 +37,8 @@ const char* const kHelp =
     "  info [--json | --window] FILE\n"
     "                 verify a signed document and print or show the signature summary\n"
     "  crl FILE       print the texts a CRL is found by, as JSON (PEM, DER, Base64, XML)\n"
+    "  face [--size WxH] FILE -o OUT.png\n"
+    "                 verify a signed document and save the control's face as a PNG image\n"
     "  --help         this text\n"
     "\n"
     "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
@@ -92,6 +95,7 @@ int main(int argc, char** argv) {
     if (command == "sign") return tessal::cli::runSign(args);
     if (command == "verify") return tessal::cli::runVerify(args);
     if (command == "info") return tessal::cli::runInfo(args);
+    if (command == "face") return tessal::cli::runFace(args);
     std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
     return 2;
 }

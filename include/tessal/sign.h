@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tessal/error_info.h"
+#include "tessal/face.h"
 #include "tessal/hresult.h"
 #include "tessal/interfaces.h"
 #include "tessal/variant.h"
@@ -72,6 +73,11 @@ public:
     HResult siteLockCapability(std::uint32_t* questionAndAnswer);
     HResult siteLockApprovedSites(const ApprovedSiteRow** rows, std::uint32_t* count);
     bool supportsInterface(const Guid& iid) const;
+
+    // What the control draws within `bounds` when its host asks it to: the
+    // face of the last signing or verification run; nothing when that run
+    // left no signature value (or after reset).
+    std::optional<ControlFace> face(const FaceRectangle& bounds) const;
 
     // Invokes a member with its arguments in declaration order; a property
     // put takes its value as the one argument. Arguments are coerced to the

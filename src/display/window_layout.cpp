@@ -31,6 +31,8 @@ public:
     explicit Builder(const TextMeasurer& measure) : measure_(measure) {}
 
     void add(const SummaryRow& row) {
+        if (!started_) height_ += 2;  // a margin above the first row
+        started_ = true;
         height_ += row.gapBefore;
         switch (row.kind) {
         case RowKind::Text: height_ += text(row.x, row.text); break;
@@ -67,8 +69,6 @@ public:
         return std::move(layout_);
     }
 
-    int height_ = 0;
-
 private:
     // A wrapped text item at the current height; answers its height.
     int text(int x, const std::u16string& content) {
@@ -96,6 +96,8 @@ private:
 
     const TextMeasurer& measure_;
     WindowLayout layout_;
+    int height_ = 0;
+    bool started_ = false;
 };
 
 }  // namespace
@@ -143,7 +145,6 @@ int lineCount(std::u16string_view text, int availableWidth, const TextMeasurer& 
 
 WindowLayout layoutWindow(const std::vector<SummaryRow>& rows, const TextMeasurer& measure) {
     Builder builder(measure);
-    if (!rows.empty()) builder.height_ += 2;
     for (const SummaryRow& row : rows) builder.add(row);
     return builder.finish();
 }

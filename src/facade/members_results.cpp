@@ -2,6 +2,7 @@
 // signing or verification run.
 #include <memory>
 
+#include "display/face_pattern.h"
 #include "display/summary_rows.h"
 #include "display/summary_text.h"
 #include "display/window_surface.h"
@@ -58,6 +59,11 @@ HResult Sign::reset() {
         }
         return hr::S_OK;
     });
+}
+
+std::optional<ControlFace> Sign::face(const FaceRectangle& bounds) const {
+    if (!state_->signatureInfo) return std::nullopt;
+    return display::faceOf(*state_->signatureInfo, bounds);
 }
 
 }  // namespace tessal

@@ -175,6 +175,54 @@ else
     missing "no private mount namespace here, needs root (verification in a page)"
 fi
 
+# --- the control's face as an image ------------------------------------------------
+# png_colours FILE: "WIDTH HEIGHT" and then each distinct colour as RRGGBB, one a
+# line, decoded here independently of the writer (CRCs and zlib checked).
+png_colours() {
+    python3 - "$1" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n", "signature"
+pos, idat, width = 8, b"", None
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    assert zlib.crc32(kind + body) == struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])[0], "crc"
+    if kind == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+        assert (depth, colour) == (8, 2), "8-bit RGB"
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + length
+raw = zlib.decompress(idat)
+stride = 3 * width + 1
+assert len(raw) == stride * height, "size"
+colours = set()
+for y in range(height):
+    row = raw[y * stride:(y + 1) * stride]
+    assert row[0] == 0, "filter"
+    colours.update(row[1 + 3 * x:4 + 3 * x].hex() for x in range(width))
+print(width, height)
+print("\n".join(sorted(colours)))
+PY
+}
+run "$TESSAL" face "$S/signed.xml" -o "$D/face.png"
+check "face of a valid signature exits 0" equals "$RC" 0
+check "face: the image is 256x40 by default" equals "$(identify -format '%w %h' "$D/face.png" 2>&1)" "256 40"
+colours=$(png_colours "$D/face.png")
+check "face: green cells on white" equals "$colours" $'256 40\n669966\nffffff'
+run "$TESSAL" face --size 320x50 "$S/tampered.xml" -o "$D/face-bad.png"
+check "face of a failed signature still draws it" equals "$RC" 0
+check "face of a failed signature: red cells on white, at the asked size" \
+    equals "$(png_colours "$D/face-bad.png")" $'320 50\n996666\nffffff'
+printf '<Doc><Text>nepasirašytas</Text></Doc>\n' > "$D/unsigned.xml"
+run "$TESSAL" face "$D/unsigned.xml" -o "$D/face-none.png"
+check "face of an unsigned document exits 1" equals "$RC" 1
+check "face of an unsigned document writes no file" bash -c '[ ! -e "$1" ]' _ "$D/face-none.png"
+check "face of an unsigned document says why" contains "$ERR" "no signature value"
+run "$TESSAL" face --size 0x40 "$S/signed.xml" -o "$D/face-zero.png"
+check "face refuses a size of nothing" equals "$RC" 2
+
 # --- libcurl is mapped by the first real request, and only then ------------------
 # loaded_files: the shared objects the dynamic loader opened in the last traced run.
 traced_verify() { LD_DEBUG=files LD_DEBUG_OUTPUT="$D/ld-trace" run "$TESSAL" verify "$S/signed.xml"; }
