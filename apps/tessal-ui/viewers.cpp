@@ -40,10 +40,14 @@ GtkWidget* newViewerDialog(GtkWindow* owner, const char* title, int width, int h
     return dialog;
 }
 
+// Shows the dialog and waits until it is closed. Our own reference keeps
+// the object alive when an owner that goes away takes the dialog with it.
 void runAndDestroy(GtkWidget* dialog) {
+    g_object_ref(dialog);
     gtk_widget_show_all(dialog);
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
 }
 
 GtkWidget* scrolled(GtkWidget* child) {
@@ -67,6 +71,9 @@ void addField(GtkGrid* grid, int row, const char* label, const std::string& valu
     gtk_label_set_line_wrap(GTK_LABEL(text), TRUE);
     gtk_label_set_line_wrap_mode(GTK_LABEL(text), PANGO_WRAP_WORD_CHAR);
     gtk_label_set_selectable(GTK_LABEL(text), TRUE);
+    // Without a minimum width a wrapping label asks for one word per line
+    // and the window's minimum height grows past the screen.
+    gtk_label_set_width_chars(GTK_LABEL(text), 48);
     gtk_widget_set_hexpand(text, TRUE);
     gtk_grid_attach(grid, name, 0, row, 1, 1);
     gtk_grid_attach(grid, text, 1, row, 1, 1);

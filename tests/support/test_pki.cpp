@@ -124,7 +124,7 @@ data::Bytes makeCrl(const CrlPlan& plan) {
         X509_REVOKED_set_serialNumber(entry, serial);
         ASN1_INTEGER_free(serial);
         BN_free(bn);
-        ASN1_TIME* when = timeOf(now - 1800);
+        ASN1_TIME* when = timeOf(plan.revocationTime ? plan.revocationTime : now - 1800);
         X509_REVOKED_set_revocationDate(entry, when);
         ASN1_TIME_free(when);
         X509_CRL_add0_revoked(c, entry);

@@ -45,6 +45,7 @@ struct CrlPlan {
     std::int64_t thisUpdate = 0;                // 0: one hour ago
     std::optional<std::int64_t> nextUpdate{0};  // 0: one week from now; nothing: no NextUpdate
     std::vector<data::Bytes> revoked;
+    std::int64_t revocationTime = 0;  // of every entry; 0: half an hour ago
     KeyHandle signer;
 };
 
