@@ -13,7 +13,7 @@ PACKAGES=(
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   gzip python3 python3-cryptography curl openssl jq bc xxd
   clang libclang-rt-14-dev
-  libgtk-3-dev libgcr-3-dev xvfb xauth xdotool imagemagick
+  libgtk-3-dev libgcr-3-dev xvfb xauth xdotool imagemagick fonts-liberation2
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include "call_arguments.h"
 #include "cli_host.h"
 #include "diagnostics/utf8_text.h"
+#include "display/window_surface.h"
 #include "result_output.h"
 #include "tessal/member_table.h"
 #include "tessal/sign.h"
@@ -35,6 +36,8 @@ const char* const kCallHelp =
     "  --no-safety    with --page: skip the SetInterfaceSafetyOptions call\n"
     "  --out PATH     write the last byte-array result raw, or string result as UTF-8\n"
     "                 (results are then not printed)\n"
+    "  --no-window    print info's summary and cancel saveFileXml's dialog even when\n"
+    "                 a display is there (by default they use the desktop window)\n"
     "\n"
     "ARG forms:\n";
 
@@ -45,6 +48,7 @@ struct Options {
     std::optional<std::string> page;
     std::uint32_t zone = 3;
     bool safety = true;
+    bool window = true;
     std::optional<std::string> out;
 };
 
@@ -187,6 +191,7 @@ int runCall(const std::vector<std::string>& args) {
         }
         if (a == "--json") options.json = true;
         else if (a == "--no-safety") options.safety = false;
+        else if (a == "--no-window") options.window = false;
         else if (a == "--page" || a == "--zone" || a == "--out") {
             if (i + 1 >= args.size()) return usage(a + " needs a value");
             const std::string& v = args[++i];
@@ -216,7 +221,7 @@ int runCall(const std::vector<std::string>& args) {
         if (auto problem = checkStep(step)) return usage(*problem);
     }
 
-    auto site = std::make_shared<CliHostSite>(options.json);
+    auto site = std::make_shared<CliHostSite>(options.json, options.window && display::displayAvailable());
     // Every byte of the address is kept: cutting it at one that is not UTF-8
     // would hand the environment check a different host.
     if (options.page) {

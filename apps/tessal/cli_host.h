@@ -24,16 +24,20 @@ private:
     bool json_;
 };
 
+// With `desktopWindow` the site offers no interface of its own, so the
+// object shows its window and save dialog on the desktop.
 class CliHostSite : public HostSite {
 public:
-    explicit CliHostSite(bool jsonSummary = false) : surface_(jsonSummary) {}
+    explicit CliHostSite(bool jsonSummary = false, bool desktopWindow = false)
+        : surface_(jsonSummary), desktopWindow_(desktopWindow) {}
     void setPage(PageLocation page) { page_ = std::move(page); }
     std::optional<PageLocation> page() const override { return page_; }
-    UiSurface* ui() override { return &surface_; }
+    UiSurface* ui() override { return desktopWindow_ ? nullptr : &surface_; }
 
 private:
     std::optional<PageLocation> page_;
     CliSurface surface_;
+    bool desktopWindow_;
 };
 
 }  // namespace tessal::cli

@@ -7,6 +7,7 @@
 
 #include "batch_verify.h"
 #include "cli_host.h"
+#include "display/window_surface.h"
 #include "document_verdict.h"
 #include "file_input.h"
 #include "tessal/sign.h"
@@ -35,11 +36,13 @@ const char* const kVerifyHelp =
     "and the cache.\n";
 
 const char* const kInfoHelp =
-    "usage: tessal info [--json] FILE\n"
+    "usage: tessal info [--json | --window] FILE\n"
     "\n"
     "Verifies the signature of FILE, then prints the signature summary (the info\n"
-    "member): indented text, or with --json an array of rows. Exits 0 when the\n"
-    "signature holds, 1 when it does not (the summary is printed either way), 2\n"
+    "member): indented text, or with --json an array of rows. With --window the\n"
+    "summary is shown in the signature-information window instead, and the command\n"
+    "returns when the window is closed (a display is needed). Exits 0 when the\n"
+    "signature holds, 1 when it does not (the summary is shown either way), 2\n"
     "for a usage error.\n";
 
 // A worker count written in decimal digits, 1 to kMaxJobs.
@@ -108,11 +111,30 @@ int runVerify(const std::vector<std::string>& args) {
     return 1;
 }
 
-int runInfo(const std::vector<std::string>& args) {
+int runInfo(const std::vector<std::string>& given) {
+    std::vector<std::string> args;
+    bool window = false;
+    bool options = true;
+    for (const std::string& arg : given) {
+        if (options && arg == "--window") {
+            window = true;
+            continue;
+        }
+        if (arg == "--") options = false;
+        args.push_back(arg);
+    }
     std::vector<std::uint8_t> bytes;
     bool json = false;
     if (const std::optional<int> status = takeFileArgument("info", kInfoHelp, args, bytes, &json)) return *status;
-    Sign sign(std::make_shared<CliHostSite>(json));
+    if (window && json) {
+        std::cerr << "tessal info: --window and --json exclude each other\n(see 'tessal info --help')\n";
+        return 2;
+    }
+    if (window && !display::displayAvailable()) {
+        std::cerr << "tessal info: --window needs a display (DISPLAY or WAYLAND_DISPLAY)\n";
+        return 2;
+    }
+    Sign sign(std::make_shared<CliHostSite>(json, window));
     const bool holds = verifyDocument(sign, std::move(bytes)).holds;
     sign.info();
     return holds ? 0 : 1;

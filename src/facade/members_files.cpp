@@ -1,6 +1,7 @@
 // The file members and the directory intake.
 #include "data/directory_intake.h"
 #include "data/file_members.h"
+#include "display/window_surface.h"
 #include "facade/document_bytes.h"
 #include "facade/member_guard.h"
 #include "tessal/sign.h"
@@ -23,6 +24,9 @@ HResult Sign::saveFileXml(std::u16string_view fileName, Variant* xml) {
         std::u16string name(fileName);
         if (name.empty()) {
             UiSurface* ui = s.site ? s.site->ui() : nullptr;
+            // Without a host interface, a desktop session asks through the window program.
+            std::unique_ptr<display::WindowSurface> window = ui ? nullptr : display::desktopWindowSurface();
+            if (window) ui = window.get();
             std::optional<std::u16string> chosen =
                 ui ? ui->chooseSaveFileName(u"Išsaugoti XML bylą", u"XML Document", u"*.xml") : std::nullopt;
             // A host without a user interface answers as a cancelled dialog.

@@ -5,6 +5,7 @@
 #include "display/face_pattern.h"
 #include "display/summary_rows.h"
 #include "display/summary_text.h"
+#include "display/window_surface.h"
 #include "facade/document_bytes.h"
 #include "facade/member_guard.h"
 #include "tessal/sign.h"
@@ -37,10 +38,13 @@ HResult Sign::verifyXmlSign(Variant* document, std::u16string& certId) {
 HResult Sign::info() {
     auto& s = *state_;
     return facade::guardMember(s, [&] {
+        if (!s.signatureInfo) return hr::S_OK;
         UiSurface* surface = s.site ? s.site->ui() : nullptr;
-        if (s.signatureInfo && surface) {
+        if (surface) {
             const std::vector<display::SummaryRow> rows = display::summaryRows(*s.signatureInfo);
             surface->showSignatureSummary(SignatureSummary{display::summaryText(rows), display::summaryJson(rows)});
+        } else if (std::unique_ptr<display::WindowSurface> window = display::desktopWindowSurface()) {
+            window->showSignatureWindow(*s.signatureInfo);
         }
         return hr::S_OK;
     });

@@ -3,6 +3,7 @@
 // domain list, and hosts with and without a page or a user interface.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,10 @@ protected:
     void SetUp() override {
         diag::setGlobalLogPathForTesting(dir.file("global.log"));
         pki::resetDomainsForTesting();
+        // The suites run headless: a host without an interface must not open
+        // a desktop window because the developer's session has a display.
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
         host = std::make_shared<TestHost>();
     }
     void TearDown() override { diag::setGlobalLogPathForTesting(""); }

@@ -5,6 +5,8 @@
 # and PID (the service's process, none yet); on exit the service is stopped
 # and D removed. Brings in the assertions, start_pki_service and the PKI texts.
 TESSAL="$1"
+# The checks run headless; the desktop window suite sets its own display.
+unset DISPLAY WAYLAND_DISPLAY
 RIG_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SRC="$(cd "$RIG_LIB/../../.." && pwd)"
 SERVICE="$(dirname "$TESSAL")/tessal-pki-service"
