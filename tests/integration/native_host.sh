@@ -34,6 +34,9 @@ JSON
 session evil
 check "nothing is served before hello" equals "$(field evil 'r[0]["ok"]')" "False"
 check "ready lists the members" contains "$(field evil 'm[1]["members"]')" "'signXml'"
+members_json=$("$TESSAL" members --json | python3 -c 'import json, sys; print([m["name"] for m in json.load(sys.stdin)])')
+check "members --json lists what the host offers" equals "$members_json" "$(field evil 'm[1]["members"]')"
+check "members --json gives defaults" contains "$("$TESSAL" members --json | grep '"signXml"')" '"optional":true,"default":'
 check "an unapproved page is refused" equals "$(field evil 'r[1]["description"]')" "Neleistina komponentės veikimo aplinka"
 check "the refusal names the component" equals "$(field evil 'r[1]["source"]')" "Tessal.Sign.1"
 check "the status is DISP_E_EXCEPTION" equals "$(field evil 'r[1]["hresult"]')" "$((0x80020009))"
