@@ -85,6 +85,8 @@ text = open(sys.argv[1], encoding='utf-8').read()
 at = text.rindex('</')
 open(sys.argv[2], 'w', encoding='utf-8').write(text[:at] + '<!--' + 'ą' * 1_500_000 + '-->' + text[at:])
 PY
+# readFile answers Base64, a third longer: 51 MB pass the 64 MiB bound.
+head -c 51000000 /dev/zero > "$D/large.bin"
 page_session() {
     unshare -m sh -c 'mount --bind "$1" /etc/hosts && exec python3 "$2" "$3" "$4" "$5"' \
         _ "$D/hosts" "$DRIVER" "$HOST" "$D/$1.json" "$D/$1.out" 2>"$D/$1.err"
@@ -98,6 +100,8 @@ cat > "$D/page.json" <<JSON
  {"type":"invoke","id":5,"member":"signXml","args":[{"bytesFile":"$D/big.xml"},1]},
  {"type":"invoke","id":6,"member":"verifyXmlSign","args":[{"resultOf":5}]},
  {"type":"invoke","id":7,"member":"PkiDomain","args":["a.example"]},
+ {"type":"invoke","id":8,"member":"readFile","args":["$D/large.bin"]},
+ {"type":"invoke","id":9,"member":"reset"},
  {"type":"release"}]
 JSON
 page_session page
@@ -122,6 +126,8 @@ run "$TESSAL" verify "$D/big.signed.xml"
 check "page: the 3 MB signed document verifies" equals "$OUT" "$subject"
 check "page: verifyXmlSign of the 3 MB document" equals "$(field page 'r[6]["value"]')" "$subject"
 check "page: PkiDomain is refused in a browser" equals "$(field page 'r[7]["ok"]')" "False"
+check "page: an answer over the bound is a failure" equals "$(field page 'r[8]["ok"], r[8]["hresult"]')" "(False, $((0x8007000E)))"
+check "page: and the host goes on" equals "$(field page 'r[9]["ok"]')" "True"
 clean_stdout page
 
 finish
