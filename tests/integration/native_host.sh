@@ -43,6 +43,11 @@ check "the status is DISP_E_EXCEPTION" equals "$(field evil 'r[1]["hresult"]')" 
 check "an origin inside a call does not count" equals "$(field evil 'r[2]["ok"]')" "False"
 check "release ends the host" equals "$(field evil 't["exit"]')" "0"
 clean_stdout evil
+# What the component or a child prints must never reach the channel.
+check "standard input is /dev/null" equals "$(field evil 't["fds"]["0"]')" "/dev/null"
+check "standard output is standard error" equals "$(field evil 't["fds"]["1"] == t["fds"]["2"] and t["fds"]["1"] not in t["fds"]["ours"]')" "True"
+check "the channel is two private descriptors closed on exec" \
+    equals "$(field evil 'sorted((c["fd"] > 2, c["cloexec"]) for c in t["fds"]["channel"])')" "[(True, True), (True, True)]"
 
 # --- a frame that is not a message ends the host -----------------------------------
 for garbage in 050000006162636465 ffffffff 02000000 03000000313233; do
@@ -102,6 +107,7 @@ cat > "$D/page.json" <<JSON
  {"type":"invoke","id":7,"member":"PkiDomain","args":["a.example"]},
  {"type":"invoke","id":8,"member":"readFile","args":["$D/large.bin"]},
  {"type":"invoke","id":9,"member":"reset"},
+ {"type":"invoke","id":10,"member":"onCardRemoved","args":[{"callback":7}]},
  {"type":"release"}]
 JSON
 page_session page
@@ -128,6 +134,7 @@ check "page: verifyXmlSign of the 3 MB document" equals "$(field page 'r[6]["val
 check "page: PkiDomain is refused in a browser" equals "$(field page 'r[7]["ok"]')" "False"
 check "page: an answer over the bound is a failure" equals "$(field page 'r[8]["ok"], r[8]["hresult"]')" "(False, $((0x8007000E)))"
 check "page: and the host goes on" equals "$(field page 'r[9]["ok"]')" "True"
+check "page: a page function is taken as the card-removal callback" equals "$(field page 'r[10]["ok"]')" "True"
 clean_stdout page
 
 finish

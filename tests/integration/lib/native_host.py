@@ -9,12 +9,15 @@ answered before the next one goes. Placeholders inside a message:
   {"resultOf": ID}     becomes the value of the earlier answer to ID
   {"raw": HEX}         (a whole message) sends those bytes as they are
 A message whose JSON is longer than 512 KiB is sent as chunks. TRANSCRIPT
-gets {"messages": [...], "exit": STATUS, "bad": [...]} where bad lists every
-breach of the framing seen on the host's standard output (a frame over
-1 MiB, bytes that are not a frame, chunks out of order).
+gets {"messages": [...], "exit": STATUS, "bad": [...], "fds": {...}} where bad
+lists every breach of the framing seen on the host's standard output (a
+frame over 1 MiB, bytes that are not a frame, chunks out of order) and fds
+describes the host's descriptors once it is ready: what 0, 1 and 2 are, and
+each descriptor on the channel pipes with whether it closes on exec.
 """
 import base64
 import json
+import os
 import struct
 import subprocess
 import sys
@@ -101,6 +104,25 @@ class Host:
                 return message
 
 
+def describe_descriptors(pid, ours):
+    """The host's standard descriptors and those that reach our pipes."""
+    folder = '/proc/%d/fd' % pid
+    found = {'channel': []}
+    for name in os.listdir(folder):
+        try:
+            target = os.readlink(os.path.join(folder, name))
+        except OSError:
+            continue
+        if name in ('0', '1', '2'):
+            found[name] = target
+        if target in ours:
+            with open('/proc/%d/fdinfo/%s' % (pid, name)) as f:
+                flags = int(next(line for line in f if line.startswith('flags:')).split()[1], 8)
+            found['channel'].append({'fd': int(name), 'cloexec': bool(flags & 0o2000000)})
+    found['ours'] = sorted(ours)
+    return found
+
+
 def expand(value, results):
     if isinstance(value, list):
         return [expand(v, results) for v in value]
@@ -119,6 +141,7 @@ def main():
     with open(sys.argv[2]) as f:
         script = json.load(f)
     results = {}
+    fds = {}
     for message in script:
         if 'raw' in message:
             try:
@@ -139,6 +162,9 @@ def main():
             if ready is None:
                 break
             host.messages.append(ready)
+            ours = {os.readlink('/proc/self/fd/%d' % host.proc.stdin.fileno()),
+                    os.readlink('/proc/self/fd/%d' % host.proc.stdout.fileno())}
+            fds = describe_descriptors(host.proc.pid, ours)
     try:
         host.proc.stdin.close()
     except BrokenPipeError:
@@ -150,7 +176,7 @@ def main():
         host.messages.append(message)
     status = host.proc.wait(timeout=TIMEOUT)
     with open(sys.argv[3], 'w') as f:
-        json.dump({'messages': host.messages, 'exit': status, 'bad': host.bad}, f)
+        json.dump({'messages': host.messages, 'exit': status, 'bad': host.bad, 'fds': fds}, f)
 
 
 if __name__ == '__main__':
