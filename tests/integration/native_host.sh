@@ -108,6 +108,7 @@ cat > "$D/page.json" <<JSON
  {"type":"invoke","id":8,"member":"readFile","args":["$D/large.bin"]},
  {"type":"invoke","id":9,"member":"reset"},
  {"type":"invoke","id":10,"member":"onCardRemoved","args":[{"callback":7}]},
+ {"type":"invoke","id":11,"member":"signXml","args":[$(python3 -c 'import json,sys; print(json.dumps(open(sys.argv[1], encoding="utf-8").read()))' "$D/doc.xml"),0]},
  {"type":"release"}]
 JSON
 page_session page
@@ -135,6 +136,14 @@ check "page: PkiDomain is refused in a browser" equals "$(field page 'r[7]["ok"]
 check "page: an answer over the bound is a failure" equals "$(field page 'r[8]["ok"], r[8]["hresult"]')" "(False, $((0x8007000E)))"
 check "page: and the host goes on" equals "$(field page 'r[9]["ok"]')" "True"
 check "page: a page function is taken as the card-removal callback" equals "$(field page 'r[10]["ok"]')" "True"
+python3 - "$D/page.out" "$D/text.signed.xml" <<'PY'
+import json, sys
+r = {x['id']: x for x in json.load(open(sys.argv[1]))['messages'] if x.get('type') == 'result'}
+value = r.get(11, {}).get('value')
+open(sys.argv[2], 'w', encoding='utf-8').write(value if isinstance(value, str) else '')
+PY
+run "$TESSAL" verify "$D/text.signed.xml"
+check "page: a document passed and answered as text verifies" equals "$OUT" "$subject"
 clean_stdout page
 
 finish
