@@ -48,17 +48,21 @@ HostSession::~HostSession() = default;
 
 bool HostSession::handle(const nlohmann::json& message) {
     const std::string* type = stringField(message, "type");
-    if (!type) return false;
-    if (*type == "release") return false;
-    if (*type == "hello") return hello(message);
-    if (*type != "invoke" && *type != "face") return false;
-    if (!validId(message)) return false;
+    if (type && *type == "release") return false;
+    const auto broken = [this] {
+        violated_ = true;
+        return false;
+    };
+    if (!type) return broken();
+    if (*type == "hello") return hello(message) || broken();
+    if (*type != "invoke" && *type != "face") return broken();
+    if (!validId(message)) return broken();
     if (!sign_) {
         // Nothing is served before the browser has said which page this is.
         answerFailure(message["id"], hr::E_UNEXPECTED);
         return true;
     }
-    return *type == "invoke" ? invoke(message) : face(message);
+    return (*type == "invoke" ? invoke(message) : face(message)) || broken();
 }
 
 bool HostSession::hello(const nlohmann::json& message) {

@@ -20,8 +20,9 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     // Handles one message; false when the host should end (release, or a
-    // message that breaks the protocol).
+    // message that breaks the protocol, which sets `violated`).
     bool handle(const nlohmann::json& message);
+    bool violated() const { return violated_; }
 
 private:
     bool hello(const nlohmann::json& message);
@@ -33,6 +34,7 @@ private:
     Channel& channel_;
     std::shared_ptr<PageSite> site_;
     std::unique_ptr<Sign> sign_;
+    bool violated_ = false;
 };
 
 }  // namespace tessal::host

@@ -32,7 +32,13 @@ int main() {
                 }
                 break;
             }
-            if (!session.handle(*message)) break;
+            if (!session.handle(*message)) {
+                if (session.violated()) {
+                    std::cerr << "tessal-host: a message the protocol does not allow, or the channel closed\n";
+                    status = 1;
+                }
+                break;
+            }
         }
     }
     return status;

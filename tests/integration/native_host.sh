@@ -57,6 +57,10 @@ for garbage in 050000006162636465 ffffffff 02000000 03000000313233; do
     check "garbage $garbage ends the host" equals "$(field garbage 't["exit"]')" "1"
     check "garbage $garbage: nothing is answered after it" equals "$(field garbage '1 in r')" "False"
 done
+# The page is fixed by the first hello: a second one ends the host unanswered.
+printf '[{"type":"hello","url":"https://evil.example/"},{"type":"hello","url":"https://www.nk.example/"},{"type":"invoke","id":1,"member":"reset"}]' > "$D/rehello.json"
+session rehello
+check "a second hello ends the host" equals "$(field rehello 't["exit"], 1 in r')" "(1, False)"
 # Chunks must follow each other: a chunk that skips an index is refused.
 printf '[{"type":"chunk","message":1,"index":0,"count":3,"data":"eyJ0"},{"type":"chunk","message":1,"index":2,"count":3,"data":"eXBl"}]' > "$D/skip.json"
 session skip
