@@ -8,10 +8,19 @@ TESSAL="$1"
 BUILD=$(cd "$(dirname "$TESSAL")/.." && pwd)
 D=$(mktemp -d)
 installed=""
+# Folders registration may create; those that were not there before go again.
+SYSTEM_DIRS=(/etc/chromium/native-messaging-hosts /etc/chromium /etc/opt/chrome/native-messaging-hosts
+             /etc/opt/chrome /etc/opt /usr/lib/mozilla/native-messaging-hosts /usr/lib/mozilla)
+new_dirs=()
+for dir in "${SYSTEM_DIRS[@]}"; do [ -e "$dir" ] || new_dirs+=("$dir"); done
 cleanup() {
     [ -n "$installed" ] && dpkg -r tessal >/dev/null 2>&1
+    if [ -n "$installed$installed_once" ]; then
+        for dir in "${new_dirs[@]}"; do rmdir "$dir" 2>/dev/null; done
+    fi
     rm -rf "$D"
 }
+installed_once=""
 trap cleanup EXIT
 source "$(dirname "$0")/lib/assertions.sh"
 
@@ -64,6 +73,7 @@ elif dpkg -s tessal >/dev/null 2>&1; then
     missing "a tessal package is already installed"
 else
     installed=yes
+    installed_once=yes
     timeout 300 dpkg -i "$DEB" > "$D/install.log" 2>&1
     check "dpkg -i exits 0" equals "$?" 0 || cat "$D/install.log" >&2
     for m in "${MANIFESTS[@]}"; do
