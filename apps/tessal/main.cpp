@@ -13,6 +13,7 @@
 #include "header_command.h"
 #include "members_command.h"
 #include "record_command.h"
+#include "register_command.h"
 #include "sign_command.h"
 #include "verify_command.h"
 
@@ -40,6 +41,10 @@ const char* const kHelp =
     "  crl FILE       print the texts a CRL is found by, as JSON (PEM, DER, Base64, XML)\n"
     "  face [--size WxH] FILE -o OUT.png\n"
     "                 verify a signed document and save the control's face as a PNG image\n"
+    "  register [--user | --system] [--browser NAME] [--manifest-dir DIR]\n"
+    "                 let the browser extension start tessal-host (tessal register --help)\n"
+    "  unregister [--user | --system] [--browser NAME] [--manifest-dir DIR]\n"
+    "                 remove what register wrote\n"
     "  --help         this text\n"
     "\n"
     "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
@@ -70,6 +75,8 @@ int main(int argc, char** argv) {
     if (command == "verify") return tessal::cli::runVerify(args);
     if (command == "info") return tessal::cli::runInfo(args);
     if (command == "face") return tessal::cli::runFace(args);
+    if (command == "register") return tessal::cli::runRegister(args);
+    if (command == "unregister") return tessal::cli::runUnregister(args);
     std::cerr << "tessal: unknown command '" << command << "' (see 'tessal --help')\n";
     return 2;
 }
