@@ -74,6 +74,7 @@
     constructor(sign, element) {
       this.sign = sign;
       this.element = element;
+      this.requests = 0;
       this.canvas = element instanceof HTMLCanvasElement ? element : document.createElement('canvas');
       if (this.canvas !== element) {
         this.canvas.style.display = 'block';
@@ -90,7 +91,10 @@
     async paint() {
       const width = Math.max(0, Math.round(this.canvas.clientWidth || this.element.clientWidth));
       const height = Math.max(0, Math.round(this.canvas.clientHeight || this.element.clientHeight));
+      const request = ++this.requests;
       const face = await this.sign._request({ type: 'face', width, height });
+      // Repaints can overlap; an older answer must not cover a newer one.
+      if (request !== this.requests) return face;
       this.canvas.width = width;
       this.canvas.height = height;
       const context = this.canvas.getContext('2d');
@@ -117,7 +121,7 @@
     static create() {
       return new Promise((resolve, reject) => {
         const sign = new Sign(nextConnection++);
-        const timer = setTimeout(() => sign._close(channelError('The signing component did not answer')), READY_TIMEOUT_MS);
+        const timer = setTimeout(() => sign._abandon(channelError('The signing component did not answer')), READY_TIMEOUT_MS);
         sign._opened = { resolve: (value) => { clearTimeout(timer); resolve(value); },
                          reject: (error) => { clearTimeout(timer); reject(error); } };
         connections.set(sign._connection, sign);
@@ -162,8 +166,13 @@
     release() {
       if (this._closed) return;
       toExtension({ op: 'send', conn: this._connection, message: { type: 'release' } });
+      this._abandon(channelError('The signing object was released'));
+    }
+
+    // Ends the connection from this side: the host process goes with it.
+    _abandon(error) {
       toExtension({ op: 'close', conn: this._connection });
-      this._close(channelError('The signing object was released'));
+      this._close(error);
     }
 
     _argument(arg) {

@@ -8,6 +8,8 @@
   const TO_EXTENSION = 'tessal-sign:to-extension';
   const FROM_EXTENSION = 'tessal-sign:from-extension';
   const PAGE_MESSAGE_TYPES = new Set(['invoke', 'face', 'release']);
+  // Each open port starts a host process; a frame gets no more than this at once.
+  const MAX_PORTS = 16;
   const ports = new Map();
 
   const toPage = (note) =>
@@ -15,6 +17,10 @@
 
   function open(conn) {
     if (ports.has(conn)) return;
+    if (ports.size >= MAX_PORTS) {
+      toPage({ conn, disconnected: true, reason: 'too many signing objects in this page' });
+      return;
+    }
     const port = api.runtime.connect({ name: 'tessal-sign' });
     ports.set(conn, port);
     port.onMessage.addListener((message) => {
