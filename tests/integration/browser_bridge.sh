@@ -126,4 +126,45 @@ check "the pending call got no answer" equals "$(field .answer)" "null"
 check "a later call is rejected at once" contains "$(text .laterError.message)" "The signing component stopped"
 close_browser
 
+# --- Firefox: the same extension signs and verifies -----------------------------
+if ! command -v firefox-esr >/dev/null; then
+    missing "firefox-esr is not installed"
+else
+    FIREFOX_ID=$(sed -n 's/^set(TESSAL_FIREFOX_EXTENSION_ID "\(.*\)")$/\1/p' "$SRC/extension/ids.cmake")
+    mkdir -p "$D/ff-home/.mozilla/native-messaging-hosts" "$D/ff-profile"
+    cat > "$D/ff-home/.mozilla/native-messaging-hosts/tessal.sign.json" <<JSON
+{"name": "tessal.sign", "description": "Tessal", "path": "$D/host.sh", "type": "stdio",
+ "allowed_extensions": ["$FIREFOX_ID"]}
+JSON
+    MARIONETTE_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    # A dead proxy keeps the browser from calling its own servers; the test sites bypass it.
+    cat > "$D/ff-profile/user.js" <<PREFS
+user_pref("marionette.port", $MARIONETTE_PORT);
+user_pref("network.proxy.type", 1);
+user_pref("network.proxy.http", "127.0.0.1");
+user_pref("network.proxy.http_port", 9);
+user_pref("network.proxy.ssl", "127.0.0.1");
+user_pref("network.proxy.ssl_port", 9);
+user_pref("network.proxy.no_proxies_on", ".example");
+user_pref("network.trr.mode", 5);
+user_pref("app.update.disabledForTesting", true);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+PREFS
+    HOME="$D/ff-home" unshare -m sh -c 'mount --bind "$1" /etc/hosts && shift && exec "$@"' _ "$D/hosts" \
+        firefox-esr --headless --marionette --no-remote --profile "$D/ff-profile" about:blank >"$D/browser.log" 2>&1 &
+    BROWSER_PID=$!
+    if python3 "$(dirname "$0")/browser/marionette.py" "$MARIONETTE_PORT" "$BUILD/extension/firefox" \
+            "http://pki.nk.example:$WEB_PORT/page.html?mode=basic" 2>"$D/marionette.err"; then
+        wait_report basic
+        check "Firefox: the page reached its end" equals "$(field .failure)" "null"
+        check "Firefox: the page reads the signer" equals "$(text .signer)" "$subject"
+        check "Firefox: bytes verify like text" equals "$(text .signerFromBytes)" "$subject"
+    else
+        cat "$D/marionette.err" >&2
+        check "Firefox takes the extension and opens the page" false
+    fi
+    close_browser
+fi
+
 finish
