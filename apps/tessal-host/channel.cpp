@@ -127,11 +127,11 @@ bool Channel::writeFrame(const std::string& text) {
            writeAll(out_, text.data(), text.size());
 }
 
-bool Channel::write(const nlohmann::json& message) {
+WriteEnd Channel::write(const nlohmann::json& message) {
     const std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    if (text.size() > kMaxMessageBytes) return false;
+    if (text.size() > kMaxMessageBytes) return WriteEnd::TooLong;
     std::lock_guard<std::mutex> lock(writeLock_);
-    if (text.size() <= kChunkThreshold) return writeFrame(text);
+    if (text.size() <= kChunkThreshold) return writeFrame(text) ? WriteEnd::Sent : WriteEnd::Gone;
     const std::uint64_t id = nextLongMessage_++;
     const std::size_t count = (text.size() + kChunkThreshold - 1) / kChunkThreshold;
     for (std::size_t i = 0; i < count; ++i) {
@@ -140,9 +140,9 @@ bool Channel::write(const nlohmann::json& message) {
         data::base64Encode(reinterpret_cast<const std::uint8_t*>(text.data()) + offset,
                            std::min(kChunkThreshold, text.size() - offset), data);
         const nlohmann::json chunk = {{"type", "chunk"}, {"message", id}, {"index", i}, {"count", count}, {"data", data}};
-        if (!writeFrame(chunk.dump())) return false;
+        if (!writeFrame(chunk.dump())) return WriteEnd::Gone;
     }
-    return true;
+    return WriteEnd::Sent;
 }
 
 std::optional<std::pair<int, int>> takePrivateChannel() {

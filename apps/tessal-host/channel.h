@@ -23,6 +23,10 @@ inline constexpr int kMaxJsonDepth = 16;
 // sent something that is not a valid message (the host then ends).
 enum class ReadEnd { Closed, Malformed };
 
+// What became of a message written: sent, refused for its size before any
+// of it went out, or lost with the channel.
+enum class WriteEnd { Sent, TooLong, Gone };
+
 class Channel {
 public:
     // Takes over the two descriptors (already private to this process).
@@ -32,9 +36,8 @@ public:
 
     // The next whole message, chunks reassembled; on failure `end` says why.
     std::optional<nlohmann::json> read(ReadEnd& end);
-    // Writes one message, as chunks when long. Safe from any thread; false
-    // when the channel is gone.
-    bool write(const nlohmann::json& message);
+    // Writes one message, as chunks when long. Safe from any thread.
+    WriteEnd write(const nlohmann::json& message);
 
 private:
     std::optional<std::string> readFrame(ReadEnd& end);

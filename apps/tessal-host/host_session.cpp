@@ -77,7 +77,7 @@ bool HostSession::hello(const nlohmann::json& message) {
     sign_->setInterfaceSafetyOptions(iid::IDispatch, 1, 1);
     nlohmann::json members = nlohmann::json::array();
     for (const MemberInfo& member : memberTable()) members.push_back(std::string(member.name));
-    return channel_.write({{"type", "ready"}, {"members", members}});
+    return channel_.write({{"type", "ready"}, {"members", members}}) == WriteEnd::Sent;
 }
 
 void HostSession::answerFailure(const nlohmann::json& id, HResult status) {
@@ -88,6 +88,18 @@ void HostSession::answerFailure(const nlohmann::json& id, HResult status) {
                     {"hresult", static_cast<std::uint32_t>(status)},
                     {"description", error ? utf8ForJson(error->description) : std::string()},
                     {"source", utf8ForJson(kProgId)}});
+}
+
+bool HostSession::answer(const nlohmann::json& id, nlohmann::json value) {
+    const WriteEnd end = channel_.write({{"type", "result"}, {"id", id}, {"ok", true}, {"value", std::move(value)}});
+    // A value too long for the channel is reported as a failure, so the page
+    // is not left waiting for an answer that never comes.
+    if (end == WriteEnd::TooLong) {
+        setErrorInfo(std::nullopt);
+        answerFailure(id, hr::E_OUTOFMEMORY);
+        return true;
+    }
+    return end == WriteEnd::Sent;
 }
 
 bool HostSession::invoke(const nlohmann::json& message) {
@@ -120,7 +132,7 @@ bool HostSession::invoke(const nlohmann::json& message) {
         answerFailure(id, status);
         return true;
     }
-    return channel_.write({{"type", "result"}, {"id", id}, {"ok", true}, {"value", jsonOf(result)}});
+    return answer(id, jsonOf(result));
 }
 
 bool HostSession::face(const nlohmann::json& message) {
@@ -146,7 +158,7 @@ bool HostSession::face(const nlohmann::json& message) {
         for (const FaceRectangle& r : face->rectangles) rectangles.push_back({r.left, r.top, r.right, r.bottom});
         value = {{"colour", face->oleColour}, {"rectangles", rectangles}};
     }
-    return channel_.write({{"type", "result"}, {"id", id}, {"ok", true}, {"value", value}});
+    return answer(id, std::move(value));
 }
 
 }  // namespace tessal::host

@@ -28,6 +28,7 @@ private:
     bool invoke(const nlohmann::json& message);
     bool face(const nlohmann::json& message);
     void answerFailure(const nlohmann::json& id, HResult status);
+    bool answer(const nlohmann::json& id, nlohmann::json value);
 
     Channel& channel_;
     std::shared_ptr<PageSite> site_;

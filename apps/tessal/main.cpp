@@ -11,10 +11,10 @@
 #include "call_command.h"
 #include "face_command.h"
 #include "header_command.h"
+#include "members_command.h"
 #include "record_command.h"
 #include "sign_command.h"
 #include "verify_command.h"
-#include "tessal/member_table.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ const char* const kHelp =
     "commands:\n"
     "  call [options] MEMBER [ARG...] [:: MEMBER [ARG...]]...\n"
     "                 invoke members of one Sign object in order (tessal call --help)\n"
-    "  members        list the members with their DISPIDs and arguments\n"
+    "  members [--json]\n"
+    "                 list the members with their DISPIDs, argument kinds and defaults\n"
     "  c14n [--method URI] [--ref VALUE] [--transforms FILE] FILE\n"
     "                 print the canonical octets the signature pipeline produces\n"
     "  header FILE    print the business message header of a document as JSON\n"
@@ -44,33 +45,6 @@ const char* const kHelp =
     "The configuration file is /etc/tessal/tessal.conf, or the file TESSAL_CONFIG names.\n"
     "Exit status: 0 when every invocation answered S_OK, 1 otherwise, 2 for a usage error.\n";
 
-int listMembers() {
-    for (const tessal::MemberInfo& m : tessal::memberTable()) {
-        const bool put = m.kind == tessal::MemberKind::PropertyPut;
-        std::cout << m.dispid << "\t" << m.name << (put ? " = " : "(");
-        bool first = true;
-        for (const tessal::ArgInfo& a : m.args) {
-            std::cout << (first ? "" : ", ") << (a.optional ? "[" : "") << tessal::argKindName(a.kind) << " " << a.name;
-            if (a.optional) {
-                if (a.kind == tessal::ArgKind::Long) std::cout << " = " << a.defaultLong;
-                else {
-                    std::cout << " = \"";
-                    for (char16_t c : a.defaultString) std::cout << static_cast<char>(c);
-                    std::cout << "\"";
-                }
-                std::cout << "]";
-            }
-            first = false;
-        }
-        std::cout << (put ? "  [property put]" : ")");
-        if (m.result != tessal::ResultKind::None) {
-            std::cout << " -> " << (m.result == tessal::ResultKind::String ? "BSTR " : "VARIANT ") << m.resultName;
-        }
-        std::cout << (m.gated ? "" : "  [not gated]") << "\n";
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,7 +61,7 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "call") return tessal::cli::runCall(args);
-    if (command == "members") return listMembers();
+    if (command == "members") return tessal::cli::runMembers(args);
     if (command == "c14n") return tessal::cli::runC14n(args);
     if (command == "header") return tessal::cli::runHeader(args);
     if (command == "cert") return tessal::cli::runCert(args);

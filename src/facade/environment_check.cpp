@@ -1,11 +1,14 @@
 #include "facade/environment_check.h"
 
+#include <cctype>
+
 #include "diagnostics/ansi_text.h"
 #include "diagnostics/log_file.h"
 #include "facade/approved_sites.h"
 #include "facade/page_address.h"
 #include "pki/domain_list.h"
 #include "pki/store_lock.h"
+#include "platform/config.h"
 #include "platform/last_error.h"
 
 namespace tessal::facade {
@@ -26,6 +29,17 @@ std::optional<PageAddressParts> pageParts(std::u16string_view address) {
         return std::nullopt;
     }
     return parts;
+}
+
+// `[platform] requireHttps = yes` serves approved sites only over https: a
+// page fetched over plain http can be altered in transit, and that page
+// drives the signer's key.
+bool httpsRequired() {
+    const std::optional<std::string> value = platform::configValue(platform::kPlatformSection, "requireHttps");
+    if (!value) return false;
+    std::string word;
+    for (char c : *value) word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    return word == "yes" || word == "true" || word == "on" || word == "1";
 }
 
 }  // namespace
@@ -67,6 +81,7 @@ bool runEnvironmentCheck(SignState& state) {
     diag::traceGlobal(u"Naršyklės grąžintas interneto srities vardas: \"%s\"; schema: \"%s\"",
                       {state.pageHost, state.pageScheme});
     state.environmentAllowed = siteApproved(approvedSites(), state.pageScheme, state.pageHost, page->zone);
+    if (state.environmentAllowed && state.pageScheme != u"https" && httpsRequired()) state.environmentAllowed = false;
     // The domain list is shared by every object of the process: a refused
     // page's host must never become a place certificates are fetched from.
     if (state.environmentAllowed) {

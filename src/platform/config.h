@@ -20,7 +20,10 @@ inline constexpr std::string_view kProductKey = "SOFTWARE\\Classes\\Tessal.Sign"
 //   eventLogSocket, httpDeadlineMs, httpMaxAnswerBytes, p11kitDiscovery;
 //   publicHost = HOST[:PORT], the plain-http host asked when a certificate
 //     service demands a client certificate that cannot be presented;
-//   caFile = PATH, a PEM file of further authorities trusted for https.
+//   caFile = PATH, a PEM file of further authorities trusted for https;
+//   requireHttps = yes, approved sites are served only over https (default
+//     no): a page fetched over plain http can be altered in transit, and
+//     that page drives the signer's key.
 inline constexpr std::string_view kPlatformSection = "platform";
 
 // The path of the configuration file in effect.

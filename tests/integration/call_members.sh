@@ -138,6 +138,14 @@ for page in $'https://evil.example\x80.nk.example/' 'https://evil.example%00.nk.
     out=$("$TESSAL" call --json --page "$page" readFile "s:$D/saved.xml")
     check "page $page refused" contains "$out" 'Neleistina komponent\u0117s veikimo aplinka'
 done
+# An administrator may serve approved sites over https only.
+printf '[platform]\nrequireHttps = yes\n' > "$D/https-only.conf"
+out=$(TESSAL_CONFIG="$D/https-only.conf" "$TESSAL" call --json --page http://www.nk.example/app readFile "s:$D/saved.xml")
+check "requireHttps refuses an approved site over http" contains "$out" 'Neleistina komponent\u0117s veikimo aplinka'
+out=$(TESSAL_CONFIG="$D/https-only.conf" "$TESSAL" call --json --page https://www.nk.example/app readFile "s:$D/saved.xml")
+check "requireHttps serves it over https" contains "$out" '"value":"<a>\u0105\u010d</a>"'
+out=$("$TESSAL" call --json --page http://www.nk.example/app readFile "s:$D/saved.xml")
+check "without requireHttps plain http is served" contains "$out" '"value":"<a>\u0105\u010d</a>"'
 check "page without safety call" equals "$(status "$TESSAL" call --no-safety --page http://nk.example/ PkiDomain s:a.example)" 0
 check "all ok exits 0" equals "$(status "$TESSAL" call convert s:a :: compress s:a)" 0
 check "any failure exits 1" equals "$(status "$TESSAL" call convert s:a :: compress e)" 1
