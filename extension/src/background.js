@@ -5,7 +5,23 @@
 'use strict';
 const api = globalThis.browser ?? globalThis.chrome;
 const NATIVE_HOST = 'tessal.sign';
-const PAGE_MESSAGE_TYPES = new Set(['invoke', 'face', 'release']);
+
+// What a page may ask, rebuilt from the known fields only: anything else the
+// page puts in its message never reaches the host.
+function pageRequest(message) {
+  if (!message || typeof message !== 'object') return null;
+  switch (message.type) {
+    case 'invoke':
+      if (typeof message.member !== 'string' || !Array.isArray(message.args)) return null;
+      return { type: 'invoke', id: message.id, member: message.member, args: message.args };
+    case 'face':
+      return { type: 'face', id: message.id, width: message.width, height: message.height };
+    case 'release':
+      return { type: 'release' };
+    default:
+      return null;
+  }
+}
 
 // A message whose JSON is longer than this goes as chunks; no chunk carries
 // more, and a chunked message may not exceed the total below.
@@ -135,9 +151,10 @@ function bridge(page) {
     end(error && error.message ? error.message : 'the component ended');
   });
   page.onMessage.addListener((message) => {
-    if (ended || !message || !PAGE_MESSAGE_TYPES.has(message.type)) return;
-    if (ready) toHost(message);
-    else waiting.push(message);
+    const request = pageRequest(message);
+    if (ended || !request) return;
+    if (ready) toHost(request);
+    else waiting.push(request);
   });
   page.onDisconnect.addListener(() => {
     ended = true;
