@@ -151,8 +151,14 @@
 
     // A property put: KeyContainer, PkiDomain, or onCardRemoved with a function
     // (null clears it).
-    put(name, value) {
-      return this.invoke(name, value);
+    async put(name, value) {
+      const answer = await this.invoke(name, value);
+      // The host keeps one card-removal callback: forget the functions it replaced.
+      if (String(name).toLowerCase() === 'oncardremoved') {
+        const newest = this._nextCallback - 1;
+        for (const key of this._callbacks.keys()) if (key !== newest || typeof value !== 'function') this._callbacks.delete(key);
+      }
+      return answer;
     }
 
     async attachFace(element) {
