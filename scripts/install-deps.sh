@@ -14,6 +14,7 @@ PACKAGES=(
   gzip python3 python3-cryptography curl openssl jq bc xxd
   clang libclang-rt-14-dev
   libgtk-3-dev libgcr-3-dev xvfb xauth xdotool imagemagick fonts-liberation2
+  chromium firefox-esr nodejs
 )
 
 missing=()
