@@ -2,7 +2,6 @@
 # `tessal` command, the programs the library and the browsers start (in
 # libexec, out of the users' PATH), and the browser extension.
 set(TESSAL_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/tessal)
-set(TESSAL_INSTALLED_UI_PROGRAM ${CMAKE_INSTALL_FULL_LIBEXECDIR}/tessal/tessal-ui)
 
 install(TARGETS tessal_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/tessal DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
@@ -16,11 +15,6 @@ if(TARGET tessal_host)
 endif()
 if(TARGET tessal_ui)
   install(TARGETS tessal_ui RUNTIME DESTINATION ${TESSAL_PROGRAM_DIR})
-  # The library runs the window program from the path fixed at build time.
-  if(NOT TESSAL_UI_PROGRAM STREQUAL TESSAL_INSTALLED_UI_PROGRAM)
-    message(STATUS "The installed library looks for tessal-ui at ${TESSAL_UI_PROGRAM}; "
-                   "configure with -DTESSAL_UI_PROGRAM=${TESSAL_INSTALLED_UI_PROGRAM} for an installation")
-  endif()
 endif()
 # The unpacked extensions the extension build writes into the build tree.
 if(EXISTS ${CMAKE_SOURCE_DIR}/extension/CMakeLists.txt)

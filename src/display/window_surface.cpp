@@ -1,5 +1,7 @@
 #include "display/window_surface.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "build_settings.h"
@@ -71,7 +73,10 @@ std::string windowProgramPath() {
         configured && !configured->empty()) {
         return *configured;
     }
-    return TESSAL_UI_PROGRAM;
+    // A library built in one tree and installed elsewhere finds the program
+    // where the installation put it.
+    if (::access(TESSAL_UI_PROGRAM, X_OK) == 0) return TESSAL_UI_PROGRAM;
+    return TESSAL_INSTALLED_UI_PROGRAM;
 }
 
 std::unique_ptr<WindowSurface> desktopWindowSurface() {

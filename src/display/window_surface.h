@@ -36,7 +36,7 @@ private:
 bool displayAvailable();
 
 // The window program: `[platform] uiProgram` of the configuration, else the
-// one installed with the library.
+// one of the build when it is there, else the one installed with the library.
 std::string windowProgramPath();
 
 // The surface for this session; nothing without a display.
