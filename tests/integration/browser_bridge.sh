@@ -8,79 +8,20 @@
 # Usage: browser_bridge.sh PATH_TO_TESSAL (tessal-host and the service lie next to it).
 set -u
 source "$(dirname "$0")/lib/rig.sh" "$1"
-BIN="$(cd "$(dirname "$TESSAL")" && pwd)"
-BUILD="$(dirname "$BIN")"
-CHROMIUM_ID=$(sed -n 's/^set(TESSAL_CHROMIUM_EXTENSION_ID "\(.*\)")$/\1/p' "$SRC/extension/ids.cmake")
-WEB_PID=""; BROWSER_PID=""
+source "$(dirname "$0")/lib/browser_rig.sh"
 cleanup() {
-    [ -n "$BROWSER_PID" ] && { kill -KILL "$BROWSER_PID" 2>/dev/null; wait "$BROWSER_PID" 2>/dev/null; }
-    [ -n "$WEB_PID" ] && { kill "$WEB_PID" 2>/dev/null; wait "$WEB_PID" 2>/dev/null; }
+    browser_rig_cleanup
     rig_cleanup
 }
 trap cleanup EXIT
-
-if ! command -v chromium >/dev/null; then missing "chromium is not installed"; finish; exit; fi
-if ! command -v softhsm2-util >/dev/null || ! command -v pkcs11-tool >/dev/null; then
-    missing "softhsm2-util or pkcs11-tool is not installed"; finish; exit
-fi
-printf '127.0.0.1 pki.nk.example other.example\n' > "$D/hosts"
-if ! unshare -m sh -c "mount --bind '$D/hosts' /etc/hosts" 2>/dev/null; then
-    missing "no private mount namespace for an approved site (needs root)"; finish; exit
-fi
-[ -x "$BIN/tessal-host" ] && [ -f "$BUILD/extension/chromium/manifest.json" ] || {
-    echo "FAIL: build tessal-host and configure the extension first" >&2; exit 1; }
+browser_rig_require
 
 mint_pki
 start_service "$P"
 export SOFTHSM2_CONF=$(bash "$SRC/tools/test-pki/make-token.sh" "$D/hsm" "$P" demo 1234 signer)
 # No PKI domain: in a page the page's host is the domain.
 write_config --hsm "Demo HSM" --pin 1234
-mkdir -p "$D/web" "$D/out"
-cp "$(dirname "$0")/browser/page.html" "$D/web/"
-cp "$SRC/examples/messages/20_invoice.xml" "$D/web/doc.xml"
-python3 "$(dirname "$0")/browser/serve.py" "$D/web" "$D/out" "$PORT" >"$D/web.out" 2>"$D/web.err" &
-WEB_PID=$!
-WEB_PORT=""
-for _ in $(seq 200); do WEB_PORT=$(head -n1 "$D/web.out" 2>/dev/null); [ -n "$WEB_PORT" ] && break; sleep 0.05; done
-[ -n "$WEB_PORT" ] || { cat "$D/web.err" >&2; echo "FAIL: the web server did not start" >&2; exit 1; }
-
-# The browser starts the host through this wrapper, which notes its process.
-cat > "$D/host.sh" <<HOST
-#!/bin/sh
-echo \$\$ >> "$D/host.pids"
-exec "$BIN/tessal-host" "\$@"
-HOST
-chmod +x "$D/host.sh"
-UDD="$D/profile"
-mkdir -p "$UDD/NativeMessagingHosts"
-cat > "$UDD/NativeMessagingHosts/tessal.sign.json" <<JSON
-{"name": "tessal.sign", "description": "Tessal", "path": "$D/host.sh", "type": "stdio",
- "allowed_origins": ["chrome-extension://$CHROMIUM_ID/"]}
-JSON
-
-# browse MODE: Chromium on the test page in that mode, in a namespace where the
-# approved site and the other one are this machine.
-browse() {
-    rm -f "$D/host.pids"
-    HOME="$D" unshare -m sh -c 'mount --bind "$1" /etc/hosts && shift && exec "$@"' _ "$D/hosts" \
-        chromium --headless=new --no-sandbox --user-data-dir="$UDD" --load-extension="$BUILD/extension/chromium" \
-        --disable-gpu --no-first-run --no-default-browser-check --disable-background-networking \
-        --disable-component-update --disable-sync --proxy-server=127.0.0.1:9 --proxy-bypass-list='*.example' \
-        "http://pki.nk.example:$WEB_PORT/page.html?mode=$1" >"$D/browser.log" 2>&1 &
-    BROWSER_PID=$!
-}
-# wait_report NAME: up to 120 s for the page's report NAME; sets REPORT.
-wait_report() {
-    REPORT=""
-    for _ in $(seq 1200); do [ -f "$D/out/$1.json" ] && break; sleep 0.1; done
-    [ -f "$D/out/$1.json" ] && REPORT=$(cat "$D/out/$1.json")
-    [ -n "$REPORT" ] || { echo "  no report $1 from the page" >&2; tail -20 "$D/browser.log" >&2; }
-}
-close_browser() {
-    kill -KILL "$BROWSER_PID" 2>/dev/null; wait "$BROWSER_PID" 2>/dev/null; BROWSER_PID=""
-}
-field() { jq -c "$1" <<<"$REPORT"; }
-text() { jq -r "$1" <<<"$REPORT"; }
+browser_rig_start
 
 subject=$(name_text "$P/certs/signer.pem" subject)
 refused="Neleistina komponentės veikimo aplinka"
