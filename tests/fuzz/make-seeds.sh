@@ -113,6 +113,23 @@ for url in 'http://a/b' 'HTTPS://User:pw@Host:8443/a/./b/../c?q=1#f' 'http:/a' '
 done
 printf 'file:\001?1' | seed url_split file-control
 printf 's:tekstas \xc4\x85\ni:-5\nu:4294967295\nx:00ff10\nd:1.5e3\nt:true\ne\nn\nr:s:x\nr:i:7\n-' | seed call_arguments forms
+# Framed host messages: a hello, an invoke with every argument form, and a
+# message sent as a run of two chunks.
+python3 - "$(corpus host_channel)" <<'PY'
+import base64, json, struct, sys
+def frame(message):
+    text = json.dumps(message).encode()
+    return struct.pack("=I", len(text)) + text
+hello = frame({"type": "hello", "url": "https://pki.nk.example/app", "origin": "https://pki.nk.example"})
+invoke = frame({"type": "invoke", "id": 1, "member": "signXml",
+                "args": ["<a/>", 1, 2.5, True, None, {"bytes": "AAEC"}, {"callback": 3}]})
+whole = json.dumps({"type": "invoke", "id": 2, "member": "verifyXmlSign", "args": ["x" * 40]}).encode()
+chunks = b"".join(frame({"type": "chunk", "message": 1, "index": i, "count": 2,
+                         "data": base64.b64encode(part).decode()})
+                  for i, part in enumerate((whole[:30], whole[30:])))
+for name, data in (("hello", hello + invoke), ("chunks", hello + chunks)):
+    open(f"{sys.argv[1]}/{name}", "wb").write(data)
+PY
 
 rm -rf "$W"
 echo "seed corpora in $OUT/corpus: $(ls "$OUT/corpus" | tr '\n' ' ')"
