@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The page API end to end: headless Chromium with the built extension and a
-# per-profile host manifest naming the built tessal-host, on a page of an
+# host manifest that `tessal register --user` writes, on a page of an
 # approved organisation site that also serves the certificate service's /pki/.
 # The page signs with the SoftHSM2 key, verifies (text and bytes), reads the
 # signer, draws the face, round-trips a 3 MB document; a cross-origin frame of

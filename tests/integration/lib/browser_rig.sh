@@ -1,9 +1,10 @@
 # The browser checks' common rig, sourced after rig.sh: a web server for the
 # test page that also passes /pki/ on to the certificate service (in a page
 # the PKI domain is the page's own host and port), a wrapper that notes the
-# host's processes, a Chromium profile whose manifest names it, and Chromium
-# started in a mount namespace where the approved site (pki.nk.example) and a
-# foreign one (other.example) are this machine.
+# host's processes, the user's Chromium profile with the manifest that
+# `tessal register --user` writes for it, and Chromium started in a mount
+# namespace where the approved site (pki.nk.example) and a foreign one
+# (other.example) are this machine.
 #   browser_rig_require     skips the script unless chromium, SoftHSM2 and a private mount namespace are there
 #   browser_rig_start       starts the web server (after start_service) and writes the profile
 #   browse MODE             Chromium on the test page in that mode
@@ -52,12 +53,11 @@ echo \$\$ >> "$D/host.pids"
 exec "$BIN/tessal-host" "\$@"
 HOST
     chmod +x "$D/host.sh"
-    UDD="$D/profile"
-    mkdir -p "$UDD/NativeMessagingHosts"
-    cat > "$UDD/NativeMessagingHosts/tessal.sign.json" <<JSON
-{"name": "tessal.sign", "description": "Tessal", "path": "$D/host.sh", "type": "stdio",
- "allowed_origins": ["chrome-extension://$CHROMIUM_ID/"]}
-JSON
+    # The user's own Chromium profile, whose host manifest `tessal register`
+    # writes as it would for a person at a desktop.
+    UDD="$D/.config/chromium"
+    HOME="$D" XDG_CONFIG_HOME= "$TESSAL" register --user --browser chromium --host "$D/host.sh" >"$D/register.out" 2>&1 ||
+        { cat "$D/register.out" >&2; echo "FAIL: tessal register did not write the manifest" >&2; exit 1; }
 }
 
 browse() {
