@@ -5,12 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <openssl/crypto.h>
 
 #include "platform/secret_buffer.h"
 #include "platform/unique_fd.h"
@@ -72,14 +69,7 @@ bool forEachLine(Visit&& visit) {
     // A pipe or device tells no size: it gets room for the largest file.
     const auto size = S_ISREG(info.st_mode) ? static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) : kMaxConfigBytes;
     SecretBuffer text(std::min(size, kMaxConfigBytes));
-    char chunk[4096];
-    while (text.size() < text.capacity()) {
-        const ssize_t n = ::read(fd.get(), chunk, std::min(sizeof chunk, text.capacity() - text.size()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(chunk, static_cast<std::size_t>(n));
-    }
-    OPENSSL_cleanse(chunk, sizeof chunk);
+    text.fillFrom(fd.get());
     std::string_view rest = text.view();
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
     while (!rest.empty()) {

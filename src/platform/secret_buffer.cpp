@@ -1,6 +1,9 @@
 #include "platform/secret_buffer.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstring>
 #include <utility>
@@ -46,6 +49,15 @@ bool SecretBuffer::append(const char* bytes, std::size_t size) {
     if (size > 0) std::memcpy(bytes_.get() + size_, bytes, size);
     size_ += size;
     return true;
+}
+
+void SecretBuffer::fillFrom(int fd) {
+    while (size_ < capacity_) {
+        const ssize_t n = ::read(fd, bytes_.get() + size_, capacity_ - size_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        size_ += static_cast<std::size_t>(n);
+    }
 }
 
 void SecretBuffer::clear() { truncate(0); }

@@ -27,6 +27,9 @@ public:
     // False, storing nothing, when the bytes do not fit.
     bool append(const char* bytes, std::size_t size);
     bool append(char c) { return append(&c, 1); }
+    // Reads from `fd` straight into the room left, until it is full or the
+    // descriptor ends or fails; no copy of the bytes stays anywhere else.
+    void fillFrom(int fd);
     // Wipes the content; the capacity stays.
     void clear();
     // Keeps the first `size` bytes and wipes the rest.

@@ -3,12 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-
-#include <openssl/crypto.h>
 
 #include "platform/config.h"
 #include "platform/pin_scope.h"
@@ -31,14 +28,7 @@ std::optional<SecretBuffer> pinFromFile(const std::string& path) {
     if (!fd.valid()) return std::nullopt;
     // One byte beyond the longest PIN tells a PIN from an overlong line.
     SecretBuffer text(kMaxPinBytes + 1);
-    char chunk[64];
-    while (text.size() < text.capacity()) {
-        const ssize_t n = ::read(fd.get(), chunk, std::min(sizeof chunk, text.capacity() - text.size()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(chunk, static_cast<std::size_t>(n));
-    }
-    OPENSSL_cleanse(chunk, sizeof chunk);
+    text.fillFrom(fd.get());
     const auto end = text.view().find('\n');
     if (end == std::string_view::npos && text.size() > kMaxPinBytes) return std::nullopt;
     std::size_t length = end == std::string_view::npos ? text.size() : end;
