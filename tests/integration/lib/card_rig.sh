@@ -66,6 +66,10 @@ CONF
     pcscd -f -c "$D/reader.conf.d" >"$D/pcscd.log" 2>&1 &
     PCSCD_PID=$!
     for _ in $(seq 50); do [ -e "$SOCKET" ] && break; sleep 0.1; done
+    # The socket comes before the reader's driver listens for the card, and a
+    # virtual card that finds no listener gives up at once: wait (bounded)
+    # until the daemon lists the reader.
+    for _ in $(seq 50); do [ -n "$(card_state)" ] && break; sleep 0.2; done
 }
 start_vicc() {
     PYTHONPATH=/usr/lib/python3/site-packages/virtualsmartcard:$D/pyshim \
