@@ -74,6 +74,22 @@ tessal_hresult tessal_sign_invoke_dispid(tessal_sign* sign, int32_t dispid, cons
 tessal_hresult tessal_sign_set_interface_safety_options(tessal_sign* sign, uint32_t mask, uint32_t enabled);
 tessal_hresult tessal_sign_get_interface_safety_options(tessal_sign* sign, uint32_t* supported, uint32_t* enabled);
 
+/* One filled rectangle of the control's face: fill the pixels x in
+ * [left, right) and y in [top, bottom). */
+typedef struct tessal_face_rect {
+    int32_t left, top, right, bottom;
+} tessal_face_rect;
+
+/* The control's face, for a host that draws the object's face itself: the
+ * pattern of the last signing or verification run within the box
+ * (left, top)-(right, bottom) in pixels. Answers S_OK with the colour
+ * (0x00BBGGRR: green when the run held, red when it recorded an error) and
+ * *count rectangles in *rects, to be freed with tessal_free; S_FALSE with
+ * none when the run left no signature value or after reset. Repaint after
+ * every signXml, verifyXmlSign and reset. */
+tessal_hresult tessal_sign_face(tessal_sign* sign, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                uint32_t* colour, tessal_face_rect** rects, size_t* count);
+
 /* Takes the calling thread's error information: 1 and two UTF-8 strings to
  * free with tessal_free, or 0 when none is set. */
 int tessal_take_error_info(char** source, char** description);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "diagnostics/utf8_text.h"
+#include "display/face_pattern.h"
 #include "tessal/error_info.h"
 #include "tessal/sign.h"
 #include "tessal/tessal.h"
@@ -199,6 +200,31 @@ tessal_hresult tessal_sign_set_interface_safety_options(tessal_sign* sign, uint3
 tessal_hresult tessal_sign_get_interface_safety_options(tessal_sign* sign, uint32_t* supported, uint32_t* enabled) {
     if (!sign) return tessal::hr::E_POINTER;
     return guarded([&] { return sign->sign->getInterfaceSafetyOptions(tessal::iid::IDispatch, supported, enabled); });
+}
+
+tessal_hresult tessal_sign_face(tessal_sign* sign, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                uint32_t* colour, tessal_face_rect** rects, size_t* count) {
+    if (rects) *rects = nullptr;
+    if (count) *count = 0;
+    if (!sign || !colour || !rects || !count) return tessal::hr::E_POINTER;
+    return guarded([&] {
+        const std::optional<tessal::ControlFace> face = sign->sign->face(tessal::FaceRectangle{left, top, right, bottom});
+        if (!face) return tessal::hr::S_FALSE;
+        auto* out = static_cast<tessal_face_rect*>(std::malloc((face->rectangles.size() + 1) * sizeof(tessal_face_rect)));
+        if (!out) return unexpected(tessal::hr::E_OUTOFMEMORY);
+        std::size_t n = 0;
+        for (const tessal::FaceRectangle& rectangle : face->rectangles) {
+            // The pattern's rectangles are given with the edges of a fill
+            // without an outline; the host gets the pixels that fill covers.
+            const tessal::FaceRectangle area = tessal::display::paintedArea(rectangle);
+            if (area.right <= area.left || area.bottom <= area.top) continue;  // a box too small for the grid
+            out[n++] = tessal_face_rect{area.left, area.top, area.right, area.bottom};
+        }
+        *colour = face->oleColour;
+        *rects = out;
+        *count = n;
+        return tessal::hr::S_OK;
+    });
 }
 
 int tessal_take_error_info(char** source, char** description) {

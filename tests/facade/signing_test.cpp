@@ -13,6 +13,7 @@
 #include "crypto/signer_fakes.h"
 #include "diagnostics/utf8_text.h"
 #include "facade/facade_fixture.h"
+#include "tessal/tessal.h"
 
 namespace tessal {
 namespace {
@@ -253,6 +254,53 @@ TEST_F(SigningTest, AnHsmKeyStartsNoMonitor) {
     EXPECT_FALSE(logHas("Stebima kortelė skaitytuve \"HSM\""));
     ASSERT_EQ(sign.signXml(&doc, 1, u"", out), hr::S_OK);
     EXPECT_EQ(selectionsLogged(), 1u);  // the HSM key stays selected
+}
+
+
+TEST_F(SigningTest, TheCInterfaceHandsTheFaceOfTheLastSigningToItsHost) {
+    hsmOnly();
+    tessal_sign* sign = nullptr;
+    ASSERT_EQ(tessal_sign_create(&sign), 0);
+    uint32_t colour = 0;
+    tessal_face_rect* rects = nullptr;
+    size_t count = 0;
+    EXPECT_EQ(tessal_sign_face(sign, 0, 0, 64, 32, &colour, &rects, &count), hr::S_FALSE);  // nothing signed yet
+    EXPECT_EQ(rects, nullptr);
+    EXPECT_EQ(count, 0u);
+
+    const std::u16string container = u"signer", document = u"<Msg>x</Msg>";
+    tessal_variant name{};
+    name.type = TESSAL_VT_STRING;
+    name.str = reinterpret_cast<const uint16_t*>(container.data());
+    name.str_len = container.size();
+    ASSERT_EQ(tessal_sign_invoke(sign, "KeyContainer", &name, 1, nullptr), hr::S_OK);
+    tessal_variant args[2] = {};
+    args[0].type = TESSAL_VT_STRING;
+    args[0].str = reinterpret_cast<const uint16_t*>(document.data());
+    args[0].str_len = document.size();
+    args[1].type = TESSAL_VT_INT;
+    args[1].integer = 1;
+    ASSERT_EQ(tessal_sign_invoke(sign, "signXml", args, 2, nullptr), hr::S_OK) << diag::utf8Encode(lastDescription());
+
+    ASSERT_EQ(tessal_sign_face(sign, 10, 20, 74, 52, &colour, &rects, &count), hr::S_OK);
+    EXPECT_EQ(colour, 0x669966u);
+    ASSERT_GT(count, 0u);
+    for (size_t i = 0; i < count; ++i) {
+        // Pixels to fill, inside the box the host gave.
+        EXPECT_LE(10, rects[i].left);
+        EXPECT_LT(rects[i].left, rects[i].right);
+        EXPECT_LE(rects[i].right, 74);
+        EXPECT_LE(20, rects[i].top);
+        EXPECT_LT(rects[i].top, rects[i].bottom);
+        EXPECT_LE(rects[i].bottom, 52);
+    }
+    tessal_free(rects);
+
+    EXPECT_EQ(tessal_sign_face(sign, 0, 0, 64, 32, nullptr, &rects, &count), hr::E_POINTER);
+    EXPECT_EQ(tessal_sign_invoke(sign, "reset", nullptr, 0, nullptr), hr::S_OK);
+    EXPECT_EQ(tessal_sign_face(sign, 0, 0, 64, 32, &colour, &rects, &count), hr::S_FALSE);
+    EXPECT_EQ(rects, nullptr);
+    tessal_sign_release(sign);
 }
 
 }  // namespace
