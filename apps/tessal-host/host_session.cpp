@@ -1,6 +1,7 @@
 #include "host_session.h"
 
 #include "diagnostics/utf8_text.h"
+#include "display/face_pattern.h"
 #include "page_site.h"
 #include "page_values.h"
 #include "tessal/error_info.h"
@@ -159,7 +160,9 @@ bool HostSession::face(const nlohmann::json& message) {
     nlohmann::json value = nullptr;
     if (face) {
         nlohmann::json rectangles = nlohmann::json::array();
-        for (const FaceRectangle& r : face->rectangles) rectangles.push_back({r.left, r.top, r.right, r.bottom});
+        // The pixels to fill, so that the page draws cells of the grid's size
+        // with a plain fillRect.
+        for (const FaceRectangle& r : display::filledAreas(*face)) rectangles.push_back({r.left, r.top, r.right, r.bottom});
         value = {{"colour", face->oleColour}, {"rectangles", rectangles}};
     }
     return answer(id, std::move(value));

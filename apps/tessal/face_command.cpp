@@ -113,8 +113,7 @@ int runFace(const std::vector<std::string>& args) {
 
     RgbImage image(size.width, size.height);
     const display::Rgb colour = display::rgbOf(face->oleColour);
-    for (const FaceRectangle& rectangle : face->rectangles) {
-        const FaceRectangle area = display::paintedArea(rectangle);
+    for (const FaceRectangle& area : display::filledAreas(*face)) {
         image.fill(area.left, area.top, area.right, area.bottom, colour.red, colour.green, colour.blue);
     }
     const std::optional<std::vector<std::uint8_t>> png = encodePng(image);

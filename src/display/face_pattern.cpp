@@ -63,6 +63,16 @@ FaceRectangle paintedArea(const FaceRectangle& rectangle) {
     return FaceRectangle{left, top, right > left ? right - 1 : left, bottom > top ? bottom - 1 : top};
 }
 
+std::vector<FaceRectangle> filledAreas(const ControlFace& face) {
+    std::vector<FaceRectangle> areas;
+    areas.reserve(face.rectangles.size());
+    for (const FaceRectangle& rectangle : face.rectangles) {
+        const FaceRectangle area = paintedArea(rectangle);
+        if (area.right > area.left && area.bottom > area.top) areas.push_back(area);
+    }
+    return areas;
+}
+
 Rgb rgbOf(std::uint32_t oleColour) {
     return Rgb{static_cast<std::uint8_t>(oleColour & 0xFF), static_cast<std::uint8_t>((oleColour >> 8) & 0xFF),
                static_cast<std::uint8_t>((oleColour >> 16) & 0xFF)};

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "tessal/face.h"
 #include "xades/signature_info.h"
@@ -25,6 +26,10 @@ std::optional<ControlFace> faceOf(const xml::SignatureInfo& info, const FaceRect
 // out, so the half-open area [left, right − 1) × [top, bottom − 1). The face
 // adds 1 to those edges so that neighbouring cells meet without a gap.
 FaceRectangle paintedArea(const FaceRectangle& rectangle);
+
+// The painted areas of the face's rectangles, the pixels a host fills,
+// without the empty ones a box too small for the grid gives.
+std::vector<FaceRectangle> filledAreas(const ControlFace& face);
 
 struct Rgb {
     std::uint8_t red = 0;

@@ -210,19 +210,15 @@ tessal_hresult tessal_sign_face(tessal_sign* sign, int32_t left, int32_t top, in
     return guarded([&] {
         const std::optional<tessal::ControlFace> face = sign->sign->face(tessal::FaceRectangle{left, top, right, bottom});
         if (!face) return tessal::hr::S_FALSE;
-        auto* out = static_cast<tessal_face_rect*>(std::malloc((face->rectangles.size() + 1) * sizeof(tessal_face_rect)));
+        const std::vector<tessal::FaceRectangle> areas = tessal::display::filledAreas(*face);
+        auto* out = static_cast<tessal_face_rect*>(std::malloc((areas.size() + 1) * sizeof(tessal_face_rect)));
         if (!out) return unexpected(tessal::hr::E_OUTOFMEMORY);
-        std::size_t n = 0;
-        for (const tessal::FaceRectangle& rectangle : face->rectangles) {
-            // The pattern's rectangles are given with the edges of a fill
-            // without an outline; the host gets the pixels that fill covers.
-            const tessal::FaceRectangle area = tessal::display::paintedArea(rectangle);
-            if (area.right <= area.left || area.bottom <= area.top) continue;  // a box too small for the grid
-            out[n++] = tessal_face_rect{area.left, area.top, area.right, area.bottom};
+        for (std::size_t i = 0; i < areas.size(); ++i) {
+            out[i] = tessal_face_rect{areas[i].left, areas[i].top, areas[i].right, areas[i].bottom};
         }
         *colour = face->oleColour;
         *rects = out;
-        *count = n;
+        *count = areas.size();
         return tessal::hr::S_OK;
     });
 }

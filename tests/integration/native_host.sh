@@ -132,6 +132,9 @@ check "page: the signed document verifies with the command" equals "$OUT" "$subj
 check "page: verifyXmlSign reads the signer" equals "$(field page 'r[3]["value"]')" "$subject"
 check "page: the signing asked for a repaint" contains "$(field page '[x.get("name") for x in m]')" "'repaint'"
 check "page: the face has cells to draw" equals "$(field page 'len(r[4]["value"]["rectangles"]) > 0')" "True"
+# 64 × 32 pixels hold cells of 1 × 3 pixels: the page fills exactly those.
+check "page: the face's rectangles are the grid's cells" \
+    equals "$(field page 'all(R - L == 1 and B - T == 3 for L, T, R, B in r[4]["value"]["rectangles"])')" "True"
 check "page: a 3 MB document signs" equals "$(field page 'r[5]["ok"]')" "True"
 run "$TESSAL" verify "$D/big.signed.xml"
 check "page: the 3 MB signed document verifies" equals "$OUT" "$subject"
