@@ -9,6 +9,7 @@
 #include "xmlsig/signature_job.h"
 #include "xmlsig/xml_document.h"
 
+#include "command_arguments.h"
 #include "file_input.h"
 
 namespace tessal::cli {
@@ -40,11 +41,6 @@ struct Options {
     std::string file;
 };
 
-int usage(const std::string& message) {
-    std::cerr << "tessal c14n: " << message << "\n(see 'tessal c14n --help')\n";
-    return 2;
-}
-
 int failure(const diag::ErrorRecord& record) {
     std::cerr << record.text.str();
     return 1;
@@ -55,29 +51,30 @@ int failure(const diag::ErrorRecord& record) {
 int runC14n(const std::vector<std::string>& args) {
     Options options;
     bool haveFile = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
+    CommandArguments a("c14n", args);
+    while (a.next()) {
+        if (a.isHelp()) {
             std::cout << kC14nHelp;
             return 0;
         }
-        if (a == "--method" || a == "--ref" || a == "--transforms") {
-            if (i + 1 >= args.size()) return usage(a + " needs a value");
-            const std::string& v = args[++i];
-            if (a == "--method") options.method = v;
-            else if (a == "--ref") options.ref = v;
-            else options.transforms = v;
-        } else if (a.rfind("--", 0) == 0) {
-            return usage("unknown option " + a);
+        if (a.is("--method") || a.is("--ref") || a.is("--transforms")) {
+            const std::string option = a.current();
+            const std::optional<std::string> v = a.value();
+            if (!v) return a.usage(option + " needs a value");
+            if (option == "--method") options.method = *v;
+            else if (option == "--ref") options.ref = *v;
+            else options.transforms = *v;
+        } else if (a.isOption()) {
+            return a.usage("unknown option " + a.current());
         } else if (haveFile) {
-            return usage("only one FILE is taken");
+            return a.usage("only one FILE is taken");
         } else {
-            options.file = a;
+            options.file = a.current();
             haveFile = true;
         }
     }
-    if (!haveFile) return usage("FILE is missing");
-    if (options.method && options.transforms) return usage("--method and --transforms exclude each other");
+    if (!haveFile) return a.usage("FILE is missing");
+    if (options.method && options.transforms) return a.usage("--method and --transforms exclude each other");
 
     std::optional<std::string> input = readFileBytes(options.file);
     if (!input) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli_host.h"
+#include "command_arguments.h"
 #include "display/face_pattern.h"
 #include "document_verdict.h"
 #include "file_input.h"
@@ -30,11 +31,6 @@ const char* const kFaceHelp =
     "a usage error.\n";
 
 constexpr std::uint32_t kMaxSide = 2048;
-
-int usage(const std::string& message) {
-    std::cerr << "tessal face: " << message << "\n(see 'tessal face --help')\n";
-    return 2;
-}
 
 // One side of "WxH": 1 to kMaxSide in decimal digits.
 std::optional<std::uint32_t> parseSide(const std::string& text) {
@@ -67,33 +63,30 @@ std::optional<Size> parseSize(const std::string& text) {
 int runFace(const std::vector<std::string>& args) {
     std::optional<std::string> file, out;
     Size size;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (options && (arg == "--help" || arg == "-h")) {
+    CommandArguments a("face", args);
+    while (a.next()) {
+        if (a.isHelp()) {
             std::cout << kFaceHelp;
             return 0;
         }
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "-o" || arg == "--out")) {
-            if (i + 1 >= args.size()) return usage("-o needs a file");
-            out = args[++i];
-        } else if (options && arg == "--size") {
-            if (i + 1 >= args.size()) return usage("--size needs WxH");
-            const std::optional<Size> parsed = parseSize(args[++i]);
-            if (!parsed) return usage("--size takes WxH, each from 1 to " + std::to_string(kMaxSide));
+        if (a.is("-o") || a.is("--out")) {
+            if (!(out = a.value())) return a.usage("-o needs a file");
+        } else if (a.is("--size")) {
+            const std::optional<std::string> text = a.value();
+            if (!text) return a.usage("--size needs WxH");
+            const std::optional<Size> parsed = parseSize(*text);
+            if (!parsed) return a.usage("--size takes WxH, each from 1 to " + std::to_string(kMaxSide));
             size = *parsed;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            return usage("unknown option '" + arg + "'");
+        } else if (a.isOption()) {
+            return a.usage("unknown option '" + a.current() + "'");
         } else if (file) {
-            return usage("only one FILE is taken");
+            return a.usage("only one FILE is taken");
         } else {
-            file = arg;
+            file = a.current();
         }
     }
-    if (!file) return usage("FILE is missing");
-    if (!out) return usage("-o OUT.png is missing");
+    if (!file) return a.usage("FILE is missing");
+    if (!out) return a.usage("-o OUT.png is missing");
 
     std::optional<std::vector<std::uint8_t>> bytes = readFileOctets(*file);
     if (!bytes) {

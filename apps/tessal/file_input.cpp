@@ -9,6 +9,7 @@
 #include <iostream>
 #include <limits>
 
+#include "command_arguments.h"
 #include "platform/unique_fd.h"
 
 namespace tessal::cli {
@@ -64,29 +65,23 @@ std::optional<Bytes> readWhole(const std::string& path, int* error) {
 template <typename Bytes>
 std::optional<int> takeFile(const std::string& command, const char* help, const std::vector<std::string>& args,
                             Bytes& bytes, bool* json) {
-    auto usage = [&](const std::string& message) {
-        std::cerr << "tessal " << command << ": " << message << "\n(see 'tessal " << command << " --help')\n";
-        return 2;
-    };
     std::vector<std::string> files;
-    bool options = true;
-    for (const std::string& arg : args) {
-        if (options && (arg == "--help" || arg == "-h")) {
+    CommandArguments a(command, args);
+    while (a.next()) {
+        if (a.isHelp()) {
             std::cout << help;
             return 0;
         }
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && json && arg == "--json") {
+        if (json && a.is("--json")) {
             *json = true;
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            return usage("unknown option '" + arg + "'");
+        } else if (a.isOption()) {
+            return a.usage("unknown option '" + a.current() + "'");
         } else {
-            files.push_back(arg);
+            files.push_back(a.current());
         }
     }
-    if (files.empty()) return usage("FILE is missing");
-    if (files.size() > 1) return usage("only one FILE is taken");
+    if (files.empty()) return a.usage("FILE is missing");
+    if (files.size() > 1) return a.usage("only one FILE is taken");
     std::optional<Bytes> read = readWhole<Bytes>(files[0], nullptr);
     if (!read) {
         std::cerr << "tessal " << command << ": cannot read '" << files[0] << "'\n";

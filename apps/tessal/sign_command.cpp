@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli_host.h"
+#include "command_arguments.h"
 #include "diagnostics/utf8_text.h"
 #include "file_input.h"
 #include "platform/file_system.h"
@@ -27,11 +28,6 @@ const char* const kSignHelp =
     "Exit status: 0 when signed, 1 when signing failed (the reason goes to\n"
     "standard error), 2 for a usage error.\n";
 
-int usage(const std::string& message) {
-    std::cerr << "tessal sign: " << message << "\n(see 'tessal sign --help')\n";
-    return 2;
-}
-
 std::string defaultOutput(const std::string& file) {
     const std::string ending = ".xml";
     if (file.size() > ending.size() && file.compare(file.size() - ending.size(), ending.size(), ending) == 0) {
@@ -44,32 +40,27 @@ std::string defaultOutput(const std::string& file) {
 
 int runSign(const std::vector<std::string>& args) {
     std::optional<std::string> file, out, container, log;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::optional<std::string>& target) {
-            if (i + 1 >= args.size()) return false;
-            target = args[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
+    CommandArguments a("sign", args);
+    while (a.next()) {
+        if (a.isHelp()) {
             std::cout << kSignHelp;
             return 0;
         }
-        if (arg == "-o" || arg == "--out") {
-            if (!value(out)) return usage("-o needs a file");
-        } else if (arg == "--container") {
-            if (!value(container)) return usage("--container needs a name");
-        } else if (arg == "--log") {
-            if (!value(log)) return usage("--log needs a file");
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage("unknown option '" + arg + "'");
+        if (a.is("-o") || a.is("--out")) {
+            if (!(out = a.value())) return a.usage("-o needs a file");
+        } else if (a.is("--container")) {
+            if (!(container = a.value())) return a.usage("--container needs a name");
+        } else if (a.is("--log")) {
+            if (!(log = a.value())) return a.usage("--log needs a file");
+        } else if (a.isOption()) {
+            return a.usage("unknown option '" + a.current() + "'");
         } else if (file) {
-            return usage("only one FILE is taken");
+            return a.usage("only one FILE is taken");
         } else {
-            file = arg;
+            file = a.current();
         }
     }
-    if (!file) return usage("FILE is missing");
+    if (!file) return a.usage("FILE is missing");
     std::optional<std::vector<std::uint8_t>> bytes = readFileOctets(*file);
     if (!bytes) {
         std::cerr << "tessal sign: cannot read '" << *file << "'\n";

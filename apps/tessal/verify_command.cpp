@@ -7,6 +7,7 @@
 
 #include "batch_verify.h"
 #include "cli_host.h"
+#include "command_arguments.h"
 #include "display/window_surface.h"
 #include "document_verdict.h"
 #include "file_input.h"
@@ -65,35 +66,27 @@ unsigned defaultJobs() {
 }  // namespace
 
 int runVerify(const std::vector<std::string>& args) {
-    auto usage = [](const std::string& message) {
-        std::cerr << "tessal verify: " << message << "\n(see 'tessal verify --help')\n";
-        return 2;
-    };
     std::vector<std::string> files;
     std::optional<unsigned> jobs;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (options && (arg == "--help" || arg == "-h")) {
+    CommandArguments a("verify", args);
+    while (a.next()) {
+        if (a.isHelp()) {
             std::cout << kVerifyHelp;
             return 0;
         }
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "--jobs" || arg.rfind("--jobs=", 0) == 0)) {
-            std::optional<std::string> value;
-            if (arg != "--jobs") value = arg.substr(7);
-            else if (i + 1 < args.size()) value = args[++i];
-            if (!value) return usage("--jobs needs a number");
+        if (a.is("--jobs") || (a.isOption() && a.current().rfind("--jobs=", 0) == 0)) {
+            const std::optional<std::string> value =
+                a.is("--jobs") ? a.value() : std::optional<std::string>(a.current().substr(7));
+            if (!value) return a.usage("--jobs needs a number");
             jobs = parseJobs(*value);
-            if (!jobs) return usage("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs));
-        } else if (options && arg.size() > 1 && arg[0] == '-') {
-            return usage("unknown option '" + arg + "'");
+            if (!jobs) return a.usage("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs));
+        } else if (a.isOption()) {
+            return a.usage("unknown option '" + a.current() + "'");
         } else {
-            files.push_back(arg);
+            files.push_back(a.current());
         }
     }
-    if (files.empty()) return usage("FILE is missing");
+    if (files.empty()) return a.usage("FILE is missing");
     if (files.size() > 1 || jobs) return runBatchVerify(files, jobs.value_or(defaultJobs()));
 
     std::optional<std::vector<std::uint8_t>> bytes = readFileOctets(files[0]);
